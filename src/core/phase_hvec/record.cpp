@@ -1,0 +1,30 @@
+#include "record.hpp"
+
+#include <cstdlib>
+#include <new>
+
+#include "../fatal.hpp"
+
+namespace verrakin {
+
+void PhaseArray::FreeDeleter::operator()(std::uint16_t* p) const noexcept { std::free(p); }
+
+PhaseArray PhaseArray::allocate(std::uint64_t count) {
+    // count * 2 bytes must stay within the largest allocation size, 2^63 - 1.
+    if (count >= (std::uint64_t{1} << 62)) fatal_error("capacity overflow");
+    PhaseArray array;
+    if (count == 0) return array;
+    void* memory = std::malloc(static_cast<std::size_t>(count) * sizeof(std::uint16_t));
+    if (memory == nullptr) throw std::bad_alloc();
+    array.data_.reset(static_cast<std::uint16_t*>(memory));
+    array.size_ = count;
+    return array;
+}
+
+PhaseArray PhaseArray::clone() const {
+    PhaseArray copy = allocate(size_);
+    if (size_ != 0) std::memcpy(copy.data(), data(), static_cast<std::size_t>(size_) * sizeof(std::uint16_t));
+    return copy;
+}
+
+}  // namespace verrakin

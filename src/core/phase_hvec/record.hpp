@@ -1,0 +1,66 @@
+// The PhaseHVec record: `dim` phase levels at resolution `n`.
+//
+// Invariants, established by every operation that makes a record:
+//   2 <= n <= 65536; phases holds exactly dim levels; every level is below n.
+// A record never changes after it is made; operations return new records.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "../expected.hpp"
+
+namespace verrakin {
+
+inline constexpr std::uint32_t kMinResolution = 2;
+inline constexpr std::uint32_t kMaxResolution = 65536;
+
+/// The error of an algebra or resonator operation: one fixed message.
+struct PhaseError {
+    const char* message;
+};
+
+/// An owned, contiguous array of 16-bit phase levels, allocated at its exact size.
+class PhaseArray {
+public:
+    PhaseArray() = default;
+
+    /// Uninitialised storage for `count` levels. Throws std::bad_alloc when memory
+    /// cannot be obtained, and a "capacity overflow" fatal error when count * 2
+    /// bytes would exceed the largest allocation size.
+    static PhaseArray allocate(std::uint64_t count);
+
+    PhaseArray(PhaseArray&&) noexcept = default;
+    PhaseArray& operator=(PhaseArray&&) noexcept = default;
+    PhaseArray(const PhaseArray&) = delete;
+    PhaseArray& operator=(const PhaseArray&) = delete;
+
+    PhaseArray clone() const;
+
+    std::uint64_t size() const noexcept { return size_; }
+    std::uint16_t* data() noexcept { return data_.get(); }
+    const std::uint16_t* data() const noexcept { return data_.get(); }
+    std::span<std::uint16_t> span() noexcept { return {data_.get(), static_cast<std::size_t>(size_)}; }
+    std::span<const std::uint16_t> span() const noexcept {
+        return {data_.get(), static_cast<std::size_t>(size_)};
+    }
+
+private:
+    struct FreeDeleter {
+        void operator()(std::uint16_t* p) const noexcept;
+    };
+    std::unique_ptr<std::uint16_t[], FreeDeleter> data_;
+    std::uint64_t size_ = 0;
+};
+
+struct PhaseHVec {
+    std::uint64_t dim = 0;
+    std::uint32_t n = 0;
+    PhaseArray phases;
+
+    PhaseHVec copy() const { return {dim, n, phases.clone()}; }
+};
+
+}  // namespace verrakin

@@ -1,0 +1,35 @@
+// Phasor form of a phase vector and the inner products the resonator uses.
+//
+// All sums run one term at a time in index order from +0.0, without fused
+// multiply-add: the order fixes the last bits of every weight and similarity.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "../phase_hvec/record.hpp"
+
+namespace verrakin {
+
+/// Cosines (`re`) and sines (`im`) of a vector's phase angles, one pair per phase.
+struct PhasorVec {
+    std::vector<double> re;
+    std::vector<double> im;
+
+    std::uint64_t size() const noexcept { return re.size(); }
+};
+
+/// Converts every level with the record's own resolution: x = (p * 2pi) / n.
+PhasorVec to_phasors(const PhaseHVec& record);
+
+/// The phasor on the grid of resolution n nearest to each accumulated direction.
+PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im, std::uint32_t n);
+
+/// Raw real inner product over a's length; b must be at least as long, otherwise
+/// the first access past b's end is an internal fatal error (bounds check).
+double phasor_dot(const PhasorVec& a, const PhasorVec& b);
+
+/// phasor_dot(a, b) divided by b's length (or 1 when b is empty).
+double phasor_similarity(const PhasorVec& a, const PhasorVec& b);
+
+}  // namespace verrakin

@@ -1,0 +1,150 @@
+#include "convert.hpp"
+
+#include <limits>
+
+#include "init_once.hpp"
+
+namespace verrakin {
+namespace {
+
+bool is_int(PyObject* object) noexcept { return type_has_flag(object, Py_TPFLAGS_LONG_SUBCLASS); }
+
+// Reads an int with `read`, going through __index__ for other objects. `failed`
+// is the value that signals an error only when an exception is pending.
+template <class T, class Read>
+PyResult<T> read_integer(PyObject* object, Read read, T failed) {
+    PyRef index;
+    if (!is_int(object)) {
+        index = PyRef::steal(PyNumber_Index(object));
+        if (!index) return unexpected(take_exception());
+        if (!is_int(index.get())) {
+            return unexpected(PendingException::type_mismatch(index.get(), reinterpret_cast<PyObject*>(&PyLong_Type)));
+        }
+        object = index.get();
+    }
+    const T value = read(object);
+    if (value == failed && PyErr_Occurred() != nullptr) return unexpected(take_exception());
+    return value;
+}
+
+PyObject* sequence_abc() {
+    static OnceCell<PyObject*> cell;
+    return cell.get_or_init([] {
+        PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
+        PyRef module = PyRef::steal(PyImport_Import(name.get()));
+        if (!module) {
+            PyErr_Clear();
+            fatal_error("failed to import collections.abc");
+        }
+        PyObject* sequence = PyObject_GetAttrString(module.get(), "Sequence");
+        if (sequence == nullptr || !type_has_flag(sequence, Py_TPFLAGS_TYPE_SUBCLASS)) {
+            PyErr_Clear();
+            fatal_error("collections.abc.Sequence is not a type");
+        }
+        return sequence;
+    });
+}
+
+bool is_phase_hvec(PyObject* object) {
+    PyObject* type = phasehvec_type();
+    PyTypeObject* actual = Py_TYPE(object);
+    return reinterpret_cast<PyObject*>(actual) == type ||
+           PyType_IsSubtype(actual, reinterpret_cast<PyTypeObject*>(type));
+}
+
+PyResult<PhaseHVec> copy_element(PyObject* element) {
+    if (!is_phase_hvec(element)) return unexpected(PendingException::type_mismatch(element, phasehvec_type()));
+    SharedAccess access;
+    VK_TRY_ASSIGN(access, SharedAccess::take(element));
+    return access.record().copy();
+}
+
+// Walks a sequence (never a str) and converts each element with `convert`.
+template <class T, class Convert>
+PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
+    if (type_has_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS)) {
+        return unexpected(PendingException::lazy(PyExc_TypeError, "Can't extract `str` to `Vec`"));
+    }
+    if (!PySequence_Check(object)) return unexpected(PendingException::type_mismatch(object, sequence_abc()));
+    std::vector<T> items;
+    const Py_ssize_t size = PyObject_Size(object);
+    if (size < 0) {
+        fetch_exception();  // only a hint for reserving room
+    } else {
+        items.reserve(static_cast<std::size_t>(size));
+    }
+    PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+    if (!iterator) return unexpected(take_exception());
+    for (;;) {
+        PyRef element = PyRef::steal(PyIter_Next(iterator.get()));
+        if (!element) {
+            if (PyErr_Occurred() != nullptr) return unexpected(take_exception());
+            return items;
+        }
+        PyResult<T> converted = convert(element.get());
+        if (!converted) return unexpected(std::move(converted).error());
+        items.push_back(std::move(converted).value());
+    }
+}
+
+}  // namespace
+
+PyResult<SharedAccess> SharedAccess::take(PyObject* instance) {
+    auto* object = reinterpret_cast<PhaseHVecObject*>(instance);
+    std::int64_t count = object->access.load(std::memory_order_relaxed);
+    while (count != -1) {
+        if (object->access.compare_exchange_weak(count, count + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed)) {
+            SharedAccess access;
+            access.object_ = object;
+            return access;
+        }
+    }
+    return unexpected(PendingException::lazy(PyExc_RuntimeError, "Already mutably borrowed"));
+}
+
+PyResult<std::uint64_t> to_u64(PyObject* object) {
+    return read_integer<std::uint64_t>(object, PyLong_AsUnsignedLongLong,
+                                       std::numeric_limits<std::uint64_t>::max());
+}
+
+PyResult<std::uint32_t> to_u32(PyObject* object) {
+    static_assert(sizeof(long) == 8, "the signed 64-bit conversion reads a C long");
+    PyResult<long> wide = read_integer<long>(object, PyLong_AsLong, -1L);
+    if (!wide) return unexpected(std::move(wide).error());
+    const long value = wide.value();
+    if (value < 0) return unexpected(PendingException::lazy(PyExc_OverflowError, "number too small to fit in target type"));
+    if (value > 0xFFFFFFFFL) {
+        return unexpected(PendingException::lazy(PyExc_OverflowError, "number too large to fit in target type"));
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+PyResult<SharedAccess> to_phase_hvec(PyObject* object) {
+    if (!is_phase_hvec(object)) return unexpected(PendingException::type_mismatch(object, phasehvec_type()));
+    return SharedAccess::take(object);
+}
+
+PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object) {
+    return extract_sequence<PhaseHVec>(object, copy_element);
+}
+
+PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object) {
+    return extract_sequence<std::vector<PhaseHVec>>(object, extract_vector_list);
+}
+
+void add_argument_note(PendingException& error, const char* parameter) {
+    PyObject* instance = error.instance();
+    PyRef note = expect_new(PyUnicode_FromString((std::string("while processing '") + parameter + "'").c_str()));
+    PyRef add_note = PyRef::steal(PyObject_GetAttr(instance, interned_add_note()));
+    if (!add_note) {
+        PyErr_Clear();  // interpreters before 3.11 have no notes
+        return;
+    }
+    PyRef call_args = expect_new(PyTuple_New(1));
+    PyTuple_SetItem(call_args.get(), 0, note.release());
+    PyRef result = PyRef::steal(PyObject_Call(add_note.get(), call_args.get(), nullptr));
+    if (!result) PyErr_Clear();
+}
+
+}  // namespace verrakin

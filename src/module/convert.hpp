@@ -1,0 +1,69 @@
+// Conversions of bound arguments into the values the operations need.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "phase_hvec_object.hpp"
+
+namespace verrakin {
+
+/// A counted shared access to an instance's record, given up on destruction.
+class SharedAccess {
+public:
+    SharedAccess() noexcept = default;
+    SharedAccess(SharedAccess&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    SharedAccess& operator=(SharedAccess&& other) noexcept {
+        if (this != &other) {
+            give_up();
+            object_ = std::exchange(other.object_, nullptr);
+        }
+        return *this;
+    }
+    SharedAccess(const SharedAccess&) = delete;
+    SharedAccess& operator=(const SharedAccess&) = delete;
+    ~SharedAccess() { give_up(); }
+
+    /// Takes shared access to an instance known to be a PhaseHVec, or fails with
+    /// RuntimeError "Already mutably borrowed".
+    static PyResult<SharedAccess> take(PyObject* instance);
+
+    const PhaseHVec& record() const noexcept { return object_->record; }
+    const PhaseHVec* operator->() const noexcept { return &object_->record; }
+
+private:
+    void give_up() noexcept {
+        if (object_ != nullptr) object_->access.fetch_sub(1, std::memory_order_release);
+        object_ = nullptr;
+    }
+    PhaseHVecObject* object_ = nullptr;
+};
+
+/// Unsigned 64-bit conversion: an int, or any object through its __index__.
+PyResult<std::uint64_t> to_u64(PyObject* object);
+
+/// Signed 64-bit conversion, narrowed to unsigned 32 bits.
+PyResult<std::uint32_t> to_u32(PyObject* object);
+
+/// A PhaseHVec argument under shared access.
+PyResult<SharedAccess> to_phase_hvec(PyObject* object);
+
+/// A sequence (not a str) of PhaseHVec values, each record copied.
+PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object);
+
+/// A sequence of such sequences.
+PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object);
+
+/// Adds the note "while processing '<parameter>'" to a failed conversion's error.
+template <class T>
+PyResult<T> for_argument(const char* parameter, PyResult<T> result);
+
+void add_argument_note(PendingException& error, const char* parameter);
+
+template <class T>
+PyResult<T> for_argument(const char* parameter, PyResult<T> result) {
+    if (!result) add_argument_note(result.error(), parameter);
+    return result;
+}
+
+}  // namespace verrakin

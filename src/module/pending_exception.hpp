@@ -1,0 +1,83 @@
+// The module's error value and its passage into and out of the interpreter.
+//
+// Below the entry point a failure is a PendingException value; only the entry
+// point makes it the interpreter's current exception.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "../core/expected.hpp"
+#include "../core/fatal.hpp"
+#include "../core/phase_hvec/record.hpp"
+#include "py_ref.hpp"
+
+namespace verrakin {
+
+class PendingException {
+public:
+    /// An exception of a built-in type (e.g. PyExc_TypeError) raised with a str argument.
+    static PendingException lazy(PyObject* type, std::string message);
+    /// "'<type>' object is not an instance of '<target>'", composed when raised.
+    static PendingException type_mismatch(PyObject* object, PyObject* target);
+    /// pyo3_runtime.PanicException raised with the tuple (message,).
+    static PendingException panic(std::string message);
+    /// A PhaseError, raised as ValueError with its text.
+    static PendingException from(const PhaseError& error) { return lazy(PyExc_ValueError, error.message); }
+
+    PendingException(PendingException&&) noexcept = default;
+    PendingException& operator=(PendingException&&) noexcept = default;
+
+    /// Makes this the interpreter's current exception.
+    void restore() &&;
+
+    /// The exception instance (borrowed), made on first need.
+    PyObject* instance();
+
+private:
+    friend std::optional<PendingException> fetch_exception();
+
+    struct Lazy {
+        PyObject* type;  // a built-in exception type, or null for the panic type
+        std::string message;
+    };
+    struct Mismatch {
+        PyRef object;
+        PyRef target;
+    };
+    struct Normalized {
+        PyRef type;
+        PyRef value;
+        PyRef traceback;
+    };
+    explicit PendingException(Lazy state) : state_(std::move(state)) {}
+    explicit PendingException(Mismatch state) : state_(std::move(state)) {}
+    explicit PendingException(Normalized state) : state_(std::move(state)) {}
+
+    void raise_lazy();
+    std::variant<Lazy, Mismatch, Normalized> state_;
+    bool normalizing_ = false;
+};
+
+template <class T>
+using PyResult = Expected<T, PendingException>;
+
+/// Takes the interpreter's current exception, if any. A PanicException that came
+/// back through Python is reported on standard error and resumed as an internal
+/// fatal error with the same message.
+std::optional<PendingException> fetch_exception();
+
+/// The current exception, which an interpreter call just reported by failing.
+PendingException take_exception();
+
+/// The process-wide pyo3_runtime.PanicException type (borrowed), made on first need.
+PyObject* panic_exception_type();
+
+/// Raises an internal fatal error's message as PanicException.
+void raise_panic(const std::string& message);
+
+/// The UTF-8 text of a str object, or nothing (the error is cleared).
+std::optional<std::string> utf8_text(PyObject* str);
+
+}  // namespace verrakin

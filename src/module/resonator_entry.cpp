@@ -1,0 +1,47 @@
+// resonator_factorize(composite, codebooks, max_iter=50)
+#include <array>
+
+#include "../core/phase_resonator/factorize.hpp"
+#include "binder.hpp"
+#include "convert.hpp"
+#include "phase_hvec_methods.hpp"
+
+namespace verrakin {
+namespace {
+
+constexpr std::array<const char*, 3> kParameters{"composite", "codebooks", "max_iter"};
+constexpr CallSignature kSignature{nullptr, "resonator_factorize", kParameters, 2, 0, {}};
+constexpr std::uint64_t kDefaultMaxIter = 50;
+
+PyRef result_list(const std::vector<FactorResult>& results) {
+    PyRef list = expect_new(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        PyRef index = expect_new(PyLong_FromUnsignedLongLong(results[k].index));
+        PyRef similarity = expect_new(PyFloat_FromDouble(results[k].similarity));
+        PyRef pair = expect_new(PyTuple_New(2));
+        PyTuple_SetItem(pair.get(), 0, index.release());
+        PyTuple_SetItem(pair.get(), 1, similarity.release());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
+    }
+    return list;
+}
+
+}  // namespace
+
+PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
+    return entry_point([&]() -> CallResult {
+        std::array<PyObject*, 3> slots{};
+        VK_TRY(extract_arguments(kSignature, args, kwargs, slots));
+        SharedAccess composite;
+        VK_TRY_ASSIGN(composite, for_argument("composite", to_phase_hvec(slots[0])));
+        std::vector<Codebook> codebooks;
+        VK_TRY_ASSIGN(codebooks, for_argument("codebooks", extract_vector_lists(slots[1])));
+        std::uint64_t max_iter = kDefaultMaxIter;
+        if (slots[2] != nullptr) {
+            VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2])));
+        }
+        return result_list(factorize(composite.record(), codebooks, max_iter));
+    });
+}
+
+}  // namespace verrakin
