@@ -12,7 +12,9 @@ constexpr const char* kModuleDoc =
 PyMethodDef kResonatorDef = {
     "resonator_factorize",
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(resonator_factorize)),
-    METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+    // No METH_STATIC: the interpreter hides __self__ (and passes no self) for
+    // static definitions, and the function's __self__ is the module.
+    METH_VARARGS | METH_KEYWORDS,
     "resonator_factorize(composite, codebooks, max_iter=50)\n--\n\n"
     "Factor a composite `bind(f0, f1, ...)` into one codebook index per factor via the\n"
     "deterministic resonator. Returns `(index, similarity)` for each factor.",
