@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 
 #include "angles.hpp"
 
@@ -32,6 +34,40 @@ void subtract_levels(const std::uint16_t* a, const std::uint16_t* b, std::uint16
     }
 }
 
+// One accumulator, terms added in index order; -0.0 keeps the first term unchanged.
+double sum_cosines(const std::uint16_t* a, const std::uint16_t* b, std::uint64_t m, std::uint32_t n) noexcept {
+    const double resolution = static_cast<double>(n);
+    double sum = -0.0;
+    for (std::uint64_t i = 0; i < m; ++i) {
+        const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
+        sum += std::cos(level_angle(d, resolution));
+    }
+    return sum;
+}
+
+// The same sum with each term read from a table of the 2n - 1 possible
+// differences. A term is the same cos() of the same angle either way, and the
+// terms are still added one at a time in index order, so every bit agrees with
+// sum_cosines. Worth it once there are more terms than table entries; without
+// memory for the table the direct sum is used.
+double sum_cosines_tabled(const std::uint16_t* a, const std::uint16_t* b, std::uint64_t m,
+                          std::uint32_t n) noexcept {
+    const std::size_t entries = 2 * std::size_t{n} - 1;
+    std::unique_ptr<double[]> table(new (std::nothrow) double[entries]);
+    if (!table) return sum_cosines(a, b, m, n);
+    const double resolution = static_cast<double>(n);
+    for (std::size_t j = 0; j < entries; ++j) {
+        const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
+        table[j] = std::cos(level_angle(d, resolution));
+    }
+    const double* by_difference = table.get() + (n - 1);  // index -(n-1) .. n-1
+    double sum = -0.0;
+    for (std::uint64_t i = 0; i < m; ++i) {
+        sum += by_difference[static_cast<std::int32_t>(a[i]) - static_cast<std::int32_t>(b[i])];
+    }
+    return sum;
+}
+
 template <class Kernel>
 Expected<PhaseHVec, PhaseError> elementwise(const PhaseHVec& a, const PhaseHVec& b, Kernel kernel) {
     if (!same_shape(a, b)) return unexpected(kMismatchError);
@@ -54,16 +90,9 @@ Expected<PhaseHVec, PhaseError> unbind(const PhaseHVec& a, const PhaseHVec& b) {
 Expected<double, PhaseError> similarity(const PhaseHVec& a, const PhaseHVec& b) {
     if (!same_shape(a, b)) return unexpected(kMismatchError);
     if (a.dim == 0) return 1.0;
-    const double resolution = static_cast<double>(a.n);
     const std::uint64_t m = common_length(a, b);
-    const std::uint16_t* pa = a.phases.data();
-    const std::uint16_t* pb = b.phases.data();
-    // One accumulator, terms added in index order; -0.0 keeps the first term unchanged.
-    double sum = -0.0;
-    for (std::uint64_t i = 0; i < m; ++i) {
-        const double d = static_cast<double>(pa[i]) - static_cast<double>(pb[i]);
-        sum += std::cos(level_angle(d, resolution));
-    }
+    const double sum = m >= 2 * std::uint64_t{a.n} ? sum_cosines_tabled(a.phases.data(), b.phases.data(), m, a.n)
+                                                   : sum_cosines(a.phases.data(), b.phases.data(), m, a.n);
     return sum / static_cast<double>(a.dim);
 }
 

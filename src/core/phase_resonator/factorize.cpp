@@ -26,7 +26,7 @@ Match best_match(const PhasorBook& book, const PhasorVec& estimate) {
 
 // The plain superposition of the codebook, snapped to the composite's grid.
 // Only the first D phases of an entry are read; a shorter entry fails its bounds check.
-PhasorVec initial_estimate(const PhasorBook& book, std::size_t length, std::uint32_t n) {
+PhasorVec initial_estimate(const PhasorBook& book, std::size_t length, const GridPhasors& grid) {
     std::vector<double> acc_re(length, 0.0);
     std::vector<double> acc_im(length, 0.0);
     for (const PhasorVec& entry : book) {
@@ -36,7 +36,7 @@ PhasorVec initial_estimate(const PhasorBook& book, std::size_t length, std::uint
             acc_im[i] = entry.im[i] + acc_im[i];
         }
     }
-    return snap_to_grid(acc_re, acc_im, n);
+    return snap_to_grid(acc_re, acc_im, grid);
 }
 
 // target *= conj(estimate): subtracts the estimate's phases.
@@ -54,7 +54,7 @@ void unbind_estimate(PhasorVec& target, const PhasorVec& estimate) {
 // New estimate of factor k: the codebook weighted by its raw match with the
 // composite from which every other factor's estimate has been unbound.
 PhasorVec update_factor(std::size_t k, const PhasorVec& composite, const std::vector<PhasorBook>& books,
-                        const std::vector<PhasorVec>& estimates, std::uint32_t n) {
+                        const std::vector<PhasorVec>& estimates, const GridPhasors& grid) {
     PhasorVec target = composite;
     for (std::size_t m = 0; m < estimates.size(); ++m) {
         if (m != k) unbind_estimate(target, estimates[m]);
@@ -69,7 +69,7 @@ PhasorVec update_factor(std::size_t k, const PhasorVec& composite, const std::ve
             acc_im[i] = entry.im[i] * w + acc_im[i];
         }
     }
-    return snap_to_grid(acc_re, acc_im, n);
+    return snap_to_grid(acc_re, acc_im, grid);
 }
 
 }  // namespace
@@ -78,9 +78,11 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
                                     std::uint64_t max_iter) {
     const std::size_t factors = codebooks.size();
     if (factors == 0) return {};
-    const std::uint32_t n = composite.n;
     const PhasorVec composite_phasors = to_phasors(composite);
     const std::size_t length = composite_phasors.size();
+    // The initial estimates and every sweep snap `factors` estimates of `length` phases.
+    const std::uint64_t sweeps_to_table = max_iter < 4 ? max_iter + 1 : 5;
+    const GridPhasors grid(composite.n, std::uint64_t{length} * factors * sweeps_to_table);
 
     std::vector<PhasorBook> books(factors);
     for (std::size_t k = 0; k < factors; ++k) {
@@ -89,7 +91,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     }
     std::vector<PhasorVec> estimates;
     estimates.reserve(factors);
-    for (const PhasorBook& book : books) estimates.push_back(initial_estimate(book, length, n));
+    for (const PhasorBook& book : books) estimates.push_back(initial_estimate(book, length, grid));
 
     std::uint64_t sweeps = 0;
     bool converged = false;
@@ -100,7 +102,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         for (;;) {
             ++sweeps;
             for (std::size_t k = 0; k < factors; ++k) {
-                estimates[k] = update_factor(k, composite_phasors, books, estimates, n);
+                estimates[k] = update_factor(k, composite_phasors, books, estimates, grid);
             }
             for (std::size_t k = 0; k < factors; ++k) current[k] = best_match(books[k], estimates[k]).index;
             if (current == previous) {

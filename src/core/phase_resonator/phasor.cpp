@@ -20,15 +20,36 @@ PhasorVec to_phasors(const PhaseHVec& record) {
     return out;
 }
 
-PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im, std::uint32_t n) {
+GridPhasors::GridPhasors(std::uint32_t n, std::uint64_t expected_lookups) : n_(n) {
+    if (expected_lookups < 2 * std::uint64_t{n}) return;
+    cos_.resize(n);
+    sin_.resize(n);
+    const double resolution = static_cast<double>(n);
+    for (std::uint32_t q = 0; q < n; ++q) {
+        const double y = level_angle(static_cast<double>(q), resolution);
+        cos_[q] = std::cos(y);
+        sin_[q] = std::sin(y);
+    }
+}
+
+void GridPhasors::phasor(std::uint32_t level, double& re, double& im) const noexcept {
+    if (!cos_.empty()) {
+        re = cos_[level];
+        im = sin_[level];
+        return;
+    }
+    const double y = level_angle(static_cast<double>(level), static_cast<double>(n_));
+    re = std::cos(y);
+    im = std::sin(y);
+}
+
+PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im,
+                       const GridPhasors& grid) {
     const std::size_t length = acc_re.size();
     PhasorVec out{std::vector<double>(length), std::vector<double>(length)};
-    const double resolution = static_cast<double>(n);
     for (std::size_t i = 0; i < length; ++i) {
-        const std::uint32_t q = snap_to_level(acc_im[i], acc_re[i], n);
-        const double y = level_angle(static_cast<double>(q), resolution);
-        out.re[i] = std::cos(y);
-        out.im[i] = std::sin(y);
+        const std::uint32_t q = snap_to_level(acc_im[i], acc_re[i], grid.resolution());
+        grid.phasor(q, out.re[i], out.im[i]);
     }
     return out;
 }

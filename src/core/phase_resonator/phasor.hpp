@@ -22,8 +22,24 @@ struct PhasorVec {
 /// Converts every level with the record's own resolution: x = (p * 2pi) / n.
 PhasorVec to_phasors(const PhaseHVec& record);
 
-/// The phasor on the grid of resolution n nearest to each accumulated direction.
-PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im, std::uint32_t n);
+/// The cosine and sine of every level of one grid, y = (q * 2pi) / n, either
+/// tabled up front (when many snaps will read it) or computed on each request.
+/// Both give the same bits: the same functions of the same angles.
+class GridPhasors {
+public:
+    GridPhasors(std::uint32_t n, std::uint64_t expected_lookups);
+    std::uint32_t resolution() const noexcept { return n_; }
+    void phasor(std::uint32_t level, double& re, double& im) const noexcept;
+
+private:
+    std::uint32_t n_;
+    std::vector<double> cos_;
+    std::vector<double> sin_;
+};
+
+/// The phasor on the grid nearest to each accumulated direction.
+PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im,
+                       const GridPhasors& grid);
 
 /// Raw real inner product over a's length; b must be at least as long, otherwise
 /// the first access past b's end is an internal fatal error (bounds check).
