@@ -1,0 +1,29 @@
+"""Deterministic, verifiable vector-symbolic (VSA) memory on a quantized-phase substrate."""
+
+from collections.abc import Sequence
+from typing import SupportsIndex, final
+
+__all__ = ["__doc__", "PhaseHVec", "resonator_factorize"]
+
+@final
+class PhaseHVec:
+    """A quantized-phase hypervector: `dim` phases in `Z_N`."""
+
+    @staticmethod
+    def random(dim: SupportsIndex, n: SupportsIndex, seed: SupportsIndex) -> PhaseHVec: ...
+    @staticmethod
+    def bundle(items: Sequence[PhaseHVec]) -> PhaseHVec: ...
+    def bind(self, other: PhaseHVec) -> PhaseHVec: ...
+    def unbind(self, other: PhaseHVec) -> PhaseHVec: ...
+    def similarity(self, other: PhaseHVec) -> float: ...
+    def phases(self) -> list[int]: ...
+    @property
+    def dim(self) -> int: ...
+    @property
+    def n(self) -> int: ...
+
+def resonator_factorize(
+    composite: PhaseHVec,
+    codebooks: Sequence[Sequence[PhaseHVec]],
+    max_iter: SupportsIndex = 50,
+) -> list[tuple[int, float]]: ...
