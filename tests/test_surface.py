@@ -5,6 +5,8 @@ import gc
 import importlib
 import importlib.util
 import inspect
+import shutil
+import subprocess
 import sys
 import weakref
 
@@ -313,3 +315,10 @@ def test_instance_members_refuse_foreign_self(call, v):
 def test_static_methods_work_through_an_instance(v):
     assert v.random(8, 16, 42).phases() == v.phases()
     assert v.bundle([v]).phases() == v.phases()
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+def test_exports_only_the_init_symbol():
+    listing = subprocess.run(["nm", "-D", "--defined-only", verrakin.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_verrakin"]

@@ -1,5 +1,7 @@
 #include "factorize.hpp"
 
+#include <map>
+
 #include "../fatal.hpp"
 #include "phasor.hpp"
 
@@ -13,12 +15,15 @@ struct Match {
     double similarity;
 };
 
-// Ties go to the highest index: a later entry wins on >=.
-Match best_match(const PhasorBook& book, const PhasorVec& estimate) {
+// Ties go to the highest index: a later entry wins on >=. The similarities are
+// the raw dots divided by the estimate's length, as phasor_similarity gives them.
+Match best_match(const PhasorBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
     if (book.empty()) return {0, 0.0};
-    Match best{0, phasor_similarity(book[0], estimate)};
+    phasor_dots(book, estimate, dots);
+    const double length = estimate.size() == 0 ? 1.0 : static_cast<double>(estimate.size());
+    Match best{0, dots[0] / length};
     for (std::size_t j = 1; j < book.size(); ++j) {
-        const double s = phasor_similarity(book[j], estimate);
+        const double s = dots[j] / length;
         if (s >= best.similarity) best = {j, s};
     }
     return best;
@@ -62,8 +67,13 @@ PhasorVec update_factor(std::size_t k, const PhasorVec& composite, const std::ve
     const std::size_t length = target.re.size();
     std::vector<double> acc_re(length, 0.0);
     std::vector<double> acc_im(length, 0.0);
-    for (const PhasorVec& entry : books[k]) {
-        const double w = phasor_dot(entry, target);
+    // The weights do not depend on the accumulators, so all are taken first;
+    // the superposition still runs in entry order.
+    std::vector<double> weights;
+    phasor_dots(books[k], target, weights);
+    for (std::size_t j = 0; j < books[k].size(); ++j) {
+        const PhasorVec& entry = books[k][j];
+        const double w = weights[j];
         for (std::size_t i = 0; i < length; ++i) {
             acc_re[i] = entry.re[i] * w + acc_re[i];
             acc_im[i] = entry.im[i] * w + acc_im[i];
@@ -78,21 +88,29 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
                                     std::uint64_t max_iter) {
     const std::size_t factors = codebooks.size();
     if (factors == 0) return {};
-    const PhasorVec composite_phasors = to_phasors(composite);
-    const std::size_t length = composite_phasors.size();
-    // The initial estimates and every sweep snap `factors` estimates of `length` phases.
+    const std::size_t length = composite.phases.size();
+    // The composite's grid serves its conversion, the initial estimates and
+    // every sweep's snapping of `factors` estimates of `length` phases.
     const std::uint64_t sweeps_to_table = max_iter < 4 ? max_iter + 1 : 5;
-    const GridPhasors grid(composite.n, std::uint64_t{length} * factors * sweeps_to_table);
+    std::map<std::uint32_t, std::uint64_t> lookups{{composite.n, length * (1 + factors * sweeps_to_table)}};
+    for (const Codebook& book : codebooks) {
+        for (const PhaseHVec& entry : book) lookups[entry.n] += entry.phases.size();
+    }
+    std::map<std::uint32_t, GridPhasors> grids;
+    for (const auto& [n, count] : lookups) grids.emplace(n, GridPhasors(n, count));
+    const GridPhasors& grid = grids.at(composite.n);
 
+    const PhasorVec composite_phasors = to_phasors(composite, grid);
     std::vector<PhasorBook> books(factors);
     for (std::size_t k = 0; k < factors; ++k) {
         books[k].reserve(codebooks[k].size());
-        for (const PhaseHVec& entry : codebooks[k]) books[k].push_back(to_phasors(entry));
+        for (const PhaseHVec& entry : codebooks[k]) books[k].push_back(to_phasors(entry, grids.at(entry.n)));
     }
     std::vector<PhasorVec> estimates;
     estimates.reserve(factors);
     for (const PhasorBook& book : books) estimates.push_back(initial_estimate(book, length, grid));
 
+    std::vector<double> dots;
     std::uint64_t sweeps = 0;
     bool converged = false;
     if (max_iter != 0) {
@@ -104,7 +122,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
             for (std::size_t k = 0; k < factors; ++k) {
                 estimates[k] = update_factor(k, composite_phasors, books, estimates, grid);
             }
-            for (std::size_t k = 0; k < factors; ++k) current[k] = best_match(books[k], estimates[k]).index;
+            for (std::size_t k = 0; k < factors; ++k) current[k] = best_match(books[k], estimates[k], dots).index;
             if (current == previous) {
                 if (stable > 1) {
                     converged = true;
@@ -122,7 +140,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     std::vector<FactorResult> results;
     results.reserve(factors);
     for (std::size_t k = 0; k < factors; ++k) {
-        const Match match = best_match(books[k], estimates[k]);
+        const Match match = best_match(books[k], estimates[k], dots);
         results.push_back({k, match.index, match.similarity, sweeps, converged});
     }
     return results;

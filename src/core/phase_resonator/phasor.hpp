@@ -19,8 +19,6 @@ struct PhasorVec {
     std::uint64_t size() const noexcept { return re.size(); }
 };
 
-/// Converts every level with the record's own resolution: x = (p * 2pi) / n.
-PhasorVec to_phasors(const PhaseHVec& record);
 
 /// The cosine and sine of every level of one grid, y = (q * 2pi) / n, either
 /// tabled up front (when many snaps will read it) or computed on each request.
@@ -37,6 +35,10 @@ private:
     std::vector<double> sin_;
 };
 
+/// Converts every level with the record's own resolution: x = (p * 2pi) / n.
+/// `levels` must be the grid of the record's n.
+PhasorVec to_phasors(const PhaseHVec& record, const GridPhasors& levels);
+
 /// The phasor on the grid nearest to each accumulated direction.
 PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im,
                        const GridPhasors& grid);
@@ -44,6 +46,11 @@ PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<doub
 /// Raw real inner product over a's length; b must be at least as long, otherwise
 /// the first access past b's end is an internal fatal error (bounds check).
 double phasor_dot(const PhasorVec& a, const PhasorVec& b);
+
+/// out[j] = phasor_dot(entries[j], b) for every entry, bit for bit: entries of
+/// b's length are taken four at a time, each with its own accumulator summed in
+/// index order, so only independent sums run side by side.
+void phasor_dots(const std::vector<PhasorVec>& entries, const PhasorVec& b, std::vector<double>& out);
 
 /// phasor_dot(a, b) divided by b's length (or 1 when b is empty).
 double phasor_similarity(const PhasorVec& a, const PhasorVec& b);
