@@ -1,5 +1,6 @@
 #include "bundle.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "../fatal.hpp"
@@ -12,14 +13,28 @@ std::int64_t fold_coordinate(double unit) noexcept {
     return static_cast<std::int64_t>(std::round(unit * FOLD_SCALE));
 }
 
-void add_item(const PhaseHVec& item, const LevelTables& tables, std::int64_t* cos_sums,
-              std::int64_t* sin_sums) noexcept {
-    const std::uint16_t* levels = item.phases.data();
+// Positions are folded a block at a time so that the sums stay in cache and no
+// dim-sized sum arrays are allocated. Integer sums do not depend on the order of
+// the additions, so the result is the same as folding item after item.
+constexpr std::uint64_t kBlock = 2048;
+
+void fold_block(std::span<const PhaseHVec> items, const LevelTables& tables, std::uint64_t start,
+                std::uint64_t count, std::uint16_t* out, std::uint32_t n) noexcept {
+    std::int64_t cos_sums[kBlock] = {};
+    std::int64_t sin_sums[kBlock] = {};
     const std::int64_t* cos_table = tables.cosine.data();
     const std::int64_t* sin_table = tables.sine.data();
-    for (std::uint64_t i = 0; i < item.dim; ++i) {
-        cos_sums[i] += cos_table[levels[i]];
-        sin_sums[i] += sin_table[levels[i]];
+    for (const PhaseHVec& item : items) {
+        const std::uint16_t* levels = item.phases.data() + start;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            cos_sums[i] += cos_table[levels[i]];
+            sin_sums[i] += sin_table[levels[i]];
+        }
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const double y = static_cast<double>(sin_sums[i]);
+        const double x = static_cast<double>(cos_sums[i]);
+        out[start + i] = static_cast<std::uint16_t>(snap_to_level(y, x, n));
     }
 }
 
@@ -42,19 +57,14 @@ Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items) {
     const std::uint64_t dim = items.front().dim;
     const std::uint32_t n = items.front().n;
     const LevelTables tables = level_tables(n);
-    std::vector<std::int64_t> cos_sums(dim);
-    std::vector<std::int64_t> sin_sums(dim);
+    // Each item is checked in list order; the first that differs is reported.
     for (const PhaseHVec& item : items) {
         if (item.dim != dim) assert_equal_failed("phase-vector dimension mismatch in bundle", item.dim, dim);
         if (item.n != n) assert_equal_failed("phase-vector resolution mismatch in bundle", item.n, n);
-        add_item(item, tables, cos_sums.data(), sin_sums.data());
     }
     PhaseHVec result{dim, n, PhaseArray::allocate(dim)};
-    std::uint16_t* out = result.phases.data();
-    for (std::uint64_t i = 0; i < dim; ++i) {
-        const double y = static_cast<double>(sin_sums[i]);
-        const double x = static_cast<double>(cos_sums[i]);
-        out[i] = static_cast<std::uint16_t>(snap_to_level(y, x, n));
+    for (std::uint64_t start = 0; start < dim; start += kBlock) {
+        fold_block(items, tables, start, std::min(kBlock, dim - start), result.phases.data(), n);
     }
     return result;
 }
