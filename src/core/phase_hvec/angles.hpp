@@ -85,7 +85,9 @@ inline double approximate_atan2(double y, double x) noexcept {
 /// an axis, or for non-finite input.
 inline std::uint32_t snap_to_level(double y, double x, std::uint32_t n) noexcept {
     if (!(x != 0.0 && y != 0.0 && std::isfinite(x) && std::isfinite(y))) return snap_to_level_exact(y, x, n);
-    const double t = (detail::approximate_atan2(y, x) / kTwoPi) * static_cast<double>(n);
+    // Only an approximation of t is needed here, so the factor n / 2pi (hoisted
+    // out of a caller's loop) replaces the division.
+    const double t = detail::approximate_atan2(y, x) * (static_cast<double>(n) / kTwoPi);
     // v = t + 0.5 shifted to be positive (|t| <= 32768); its integer part is
     // floor(t + 0.5), which is t rounded when t is not a half-integer.
     const double v = t + 65536.5;
