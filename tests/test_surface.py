@@ -322,3 +322,31 @@ def test_exports_only_the_init_symbol():
     listing = subprocess.run(["nm", "-D", "--defined-only", verrakin.__file__],
                              capture_output=True, text=True, check=True).stdout
     assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_verrakin"]
+
+
+def test_new_instances_come_from_the_base_object_constructor():
+    # object's constructor refuses abstract classes; instances must pass through it.
+    PhaseHVec.__abstractmethods__ = frozenset({"x"})
+    try:
+        with pytest.raises(TypeError, match="abstract"):
+            PhaseHVec.random(2, 16, 1)
+    finally:
+        del PhaseHVec.__abstractmethods__
+    assert PhaseHVec.random(2, 16, 1).phases() == PhaseHVec.random(3, 16, 1).phases()[:2]
+
+
+def test_names_without_a_utf8_form_are_shown_as_they_are(v):
+    class Odd:
+        pass
+
+    Odd.__qualname__ = "caf\udce9"
+    with pytest.raises(TypeError) as ei:
+        v.bind(Odd())
+    assert ei.value.args == ("'caf\udce9' object is not an instance of 'PhaseHVec'",)
+    PhaseHVec.__module__ = "m\udc80"
+    try:
+        with pytest.raises(TypeError) as ei:
+            PhaseHVec()
+    finally:
+        PhaseHVec.__module__ = "builtins"
+    assert ei.value.args == ("cannot create 'm\udc80.PhaseHVec' instances",)

@@ -36,12 +36,12 @@ PyObject* sequence_abc() {
             PyErr_Clear();
             fatal_error("failed to import collections.abc");
         }
-        PyObject* sequence = PyObject_GetAttrString(module.get(), "Sequence");
-        if (sequence == nullptr || !type_has_flag(sequence, Py_TPFLAGS_TYPE_SUBCLASS)) {
+        PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
+        if (!sequence || !type_has_flag(sequence.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
             PyErr_Clear();
             fatal_error("collections.abc.Sequence is not a type");
         }
-        return sequence;
+        return sequence.release();
     });
 }
 

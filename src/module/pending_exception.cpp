@@ -16,8 +16,9 @@ constexpr const char* kPanicDoc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
 
+// The inverse of utf8_text: lone surrogates come back as they went.
 PyRef new_str(const std::string& text) {
-    return expect_new(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return expect_new(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 
 // The `__qualname__` of a type as text, or nothing.
@@ -82,7 +83,9 @@ std::string mismatch_message(PyObject* object, PyObject* target) {
 }  // namespace
 
 std::optional<std::string> utf8_text(PyObject* str) {
-    PyRef bytes = PyRef::steal(PyUnicode_AsUTF8String(str));
+    // "surrogatepass" keeps every str, lone surrogates included, so names and
+    // messages composed here show exactly what the interpreter holds.
+    PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
     if (!bytes) {
         if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
             PyErr_Clear();

@@ -81,7 +81,8 @@ PyObject* panic_exception_type();
 /// Raises an internal fatal error's message as PanicException.
 void raise_panic(const std::string& message);
 
-/// The UTF-8 text of a str object, or nothing (the error is cleared).
+/// The UTF-8 text of a str object (lone surrogates passed through), or nothing
+/// (the error is cleared).
 std::optional<std::string> utf8_text(PyObject* str);
 
 }  // namespace verrakin

@@ -111,14 +111,20 @@ PyResult<PyObject*> create_type() {
     return type;
 }
 
-// The base object type's tp_new. PyType_GetSlot accepts static types only from 3.10;
-// before that, object's tp_new with an empty argument tuple reduces to tp_alloc,
-// which is what PyType_GenericNew calls.
+// The base object type's tp_new. PyType_GetSlot accepts static types only from
+// 3.10; before that the slot is read from the type structure itself, whose
+// layout the stable ABI hides but which is fixed for CPython 3.9 on 64-bit
+// platforms: tp_new sits 312 bytes into PyTypeObject.
+constexpr std::size_t kTpNewOffset39 = 312;
+static_assert(sizeof(void*) == 8, "the 3.9 type layout offset assumes 64-bit pointers");
+
 newfunc base_new() {
     if (python_at_least_3_10()) {
         return reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
     }
-    return PyType_GenericNew;
+    newfunc slot = nullptr;
+    std::memcpy(&slot, reinterpret_cast<const char*>(&PyBaseObject_Type) + kTpNewOffset39, sizeof slot);
+    return slot;
 }
 
 // "<module>.<qualname>" parts of a type, "<unknown>" where an attribute is unusable.
