@@ -54,12 +54,10 @@ PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object);
 /// A sequence of such sequences.
 PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object);
 
-/// Adds the note "while processing '<parameter>'" to a failed conversion's error.
-template <class T>
-PyResult<T> for_argument(const char* parameter, PyResult<T> result);
-
+/// Adds the note "while processing '<parameter>'" to an error.
 void add_argument_note(PendingException& error, const char* parameter);
 
+/// A conversion's result, its error (if any) noted with the parameter's name.
 template <class T>
 PyResult<T> for_argument(const char* parameter, PyResult<T> result) {
     if (!result) add_argument_note(result.error(), parameter);

@@ -18,8 +18,6 @@ using CallResult = PyResult<PyRef>;
 
 namespace detail {
 
-[[noreturn]] inline void boundary_failure() noexcept { abort_at_boundary(); }
-
 template <class Body>
 PyObject* run_contained(Body& body) {
     try {
@@ -45,7 +43,7 @@ PyObject* entry_point(Body&& body) noexcept {
         EntryScope scope;
         return detail::run_contained(body);
     } catch (...) {
-        detail::boundary_failure();
+        abort_at_boundary();
     }
 }
 
@@ -66,7 +64,7 @@ void entry_point_uncontained(Body&& body) noexcept {
         EntryScope scope;
         body();
     } catch (...) {
-        detail::boundary_failure();
+        abort_at_boundary();
     }
 }
 

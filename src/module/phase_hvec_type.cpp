@@ -1,4 +1,4 @@
-// The PhaseHVec type: its specification, slots, refused constructor, dealloc,
+// The PhaseHVec type: its PyType_Spec, slots, refused constructor, dealloc,
 // and the wrapping of new records into instances.
 #include <atomic>
 #include <cstring>
@@ -82,7 +82,7 @@ PendingException type_creation_error() {
 }
 
 PyResult<PyObject*> create_type() {
-    // Interpreters before 3.11 keep pointing at the specification's name.
+    // Interpreters before 3.11 keep pointing at the PyType_Spec's name.
     const std::string formatted = std::string("builtins") + "." + "PhaseHVec";
     char* name = new char[formatted.size() + 1];
     std::memcpy(name, formatted.c_str(), formatted.size() + 1);

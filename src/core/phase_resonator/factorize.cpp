@@ -15,15 +15,14 @@ struct Match {
     double similarity;
 };
 
-// Ties go to the highest index: a later entry wins on >=. The similarities are
-// the raw dots divided by the estimate's length, as phasor_similarity gives them.
+// Ties go to the highest index: a later entry wins on >=. Each similarity is
+// phasor_similarity(entry, estimate), with the dots taken four entries at a time.
 Match best_match(const PhasorBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
     if (book.empty()) return {0, 0.0};
     phasor_dots(book, estimate, dots);
-    const double length = estimate.size() == 0 ? 1.0 : static_cast<double>(estimate.size());
-    Match best{0, dots[0] / length};
+    Match best{0, similarity_from_dot(dots[0], estimate)};
     for (std::size_t j = 1; j < book.size(); ++j) {
-        const double s = dots[j] / length;
+        const double s = similarity_from_dot(dots[j], estimate);
         if (s >= best.similarity) best = {j, s};
     }
     return best;

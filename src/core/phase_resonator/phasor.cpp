@@ -100,9 +100,4 @@ void phasor_dots(const std::vector<PhasorVec>& entries, const PhasorVec& b, std:
     for (; j < count; ++j) out[j] = phasor_dot(entries[j], b);
 }
 
-double phasor_similarity(const PhasorVec& a, const PhasorVec& b) {
-    const double length = b.size() == 0 ? 1.0 : static_cast<double>(b.size());
-    return phasor_dot(a, b) / length;
-}
-
 }  // namespace verrakin

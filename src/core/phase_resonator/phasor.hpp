@@ -52,7 +52,15 @@ double phasor_dot(const PhasorVec& a, const PhasorVec& b);
 /// index order, so only independent sums run side by side.
 void phasor_dots(const std::vector<PhasorVec>& entries, const PhasorVec& b, std::vector<double>& out);
 
-/// phasor_dot(a, b) divided by b's length (or 1 when b is empty).
-double phasor_similarity(const PhasorVec& a, const PhasorVec& b);
+/// A raw dot against b turned into a similarity: divided by b's length, or by 1
+/// when b is empty.
+inline double similarity_from_dot(double dot, const PhasorVec& b) noexcept {
+    return dot / (b.size() == 0 ? 1.0 : static_cast<double>(b.size()));
+}
+
+/// phasor_dot(a, b) as a similarity.
+inline double phasor_similarity(const PhasorVec& a, const PhasorVec& b) {
+    return similarity_from_dot(phasor_dot(a, b), b);
+}
 
 }  // namespace verrakin
