@@ -46,24 +46,22 @@ PendingException missing_arguments(const CallSignature& signature, const char* k
 }
 
 // str(key), or a placeholder for a key whose str() fails.
-PyRef key_text(PyObject* key) {
+std::string key_text(PyObject* key) {
     PyRef text = PyRef::steal(PyObject_Str(key));
-    if (text) return text;
+    if (text) {
+        if (auto utf8 = utf8_text(text.get())) return *utf8;
+    }
     PyErr_WriteUnraisable(key);
     PyRef type_name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(key)), "__name__"));
     if (type_name && type_has_flag(type_name.get(), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        return expect_new(PyUnicode_FromFormat("<unprintable %U object>", type_name.get()));
+        if (auto utf8 = utf8_text(type_name.get())) return "<unprintable " + *utf8 + " object>";
     }
     PyErr_Clear();
-    return expect_new(PyUnicode_FromString("<unprintable object>"));
+    return "<unprintable object>";
 }
 
-// Formatted by the interpreter, so that the key's text is kept exactly.
 PendingException unexpected_keyword(const CallSignature& signature, PyObject* key) {
-    PyRef text = key_text(key);
-    return PendingException::lazy(
-        PyExc_TypeError, expect_new(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
-                                                         display_name(signature).c_str(), text.get())));
+    return binding_error(signature, " got an unexpected keyword argument '" + key_text(key) + "'");
 }
 
 PendingException duplicate_argument(const CallSignature& signature, const char* name) {

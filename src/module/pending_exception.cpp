@@ -127,15 +127,11 @@ PyObject* panic_exception_type() {
 }
 
 PendingException PendingException::lazy(PyObject* type, std::string message) {
-    return PendingException(Lazy{type, std::move(message), PyRef()});
-}
-
-PendingException PendingException::lazy(PyObject* type, PyRef message) {
-    return PendingException(Lazy{type, std::string(), std::move(message)});
+    return PendingException(Lazy{type, std::move(message)});
 }
 
 PendingException PendingException::panic(std::string message) {
-    return PendingException(Lazy{nullptr, std::move(message), PyRef()});
+    return PendingException(Lazy{nullptr, std::move(message)});
 }
 
 PendingException PendingException::type_mismatch(PyObject* object, PyObject* target) {
@@ -154,7 +150,7 @@ void PendingException::raise_lazy() {
             PyTuple_SetItem(argument.get(), 0, text.release());
         } else {
             type = PyRef::borrow(lazy->type);
-            argument = lazy->message_object ? PyRef::borrow(lazy->message_object.get()) : new_str(lazy->message);
+            argument = new_str(lazy->message);
         }
     } else {
         auto& mismatch = std::get<Mismatch>(state_);

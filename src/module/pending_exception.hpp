@@ -19,9 +19,6 @@ class PendingException {
 public:
     /// An exception of a built-in type (e.g. PyExc_TypeError) raised with a str argument.
     static PendingException lazy(PyObject* type, std::string message);
-    /// The same with a message that is already a str object (kept exactly, even
-    /// where it holds text that has no UTF-8 form).
-    static PendingException lazy(PyObject* type, PyRef message);
     /// "'<type>' object is not an instance of '<target>'", composed when raised.
     static PendingException type_mismatch(PyObject* object, PyObject* target);
     /// pyo3_runtime.PanicException raised with the tuple (message,).
@@ -44,7 +41,6 @@ private:
     struct Lazy {
         PyObject* type;  // a built-in exception type, or null for the panic type
         std::string message;
-        PyRef message_object;  // used instead of `message` when set
     };
     struct Mismatch {
         PyRef object;

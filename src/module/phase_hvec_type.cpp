@@ -62,11 +62,6 @@ PyType_Slot kSlots[] = {
 
 std::atomic<PyObject*> stored_type{nullptr};
 
-PyObject* bare_name() {
-    static OnceCell<PyObject*> cell;
-    return cell.get_or_init([] { return expect_new(PyUnicode_FromString("PhaseHVec")).release(); });
-}
-
 // Wraps the interpreter's failure as RuntimeError with the failure as __cause__.
 PendingException type_creation_error() {
     PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
@@ -99,7 +94,8 @@ PyResult<PyObject*> create_type() {
     // For a type whose __module__ is "builtins" the class repr prints the full
     // internal name; renaming the type to its bare name (which leaves __module__
     // and __qualname__ as they are) makes it <class 'PhaseHVec'>.
-    if (PyObject_SetAttrString(type, "__name__", bare_name()) != 0) {
+    PyRef bare_name = expect_new(PyUnicode_FromString("PhaseHVec"));
+    if (PyObject_SetAttrString(type, "__name__", bare_name.get()) != 0) {
         Py_DecRef(type);
         return unexpected(type_creation_error());
     }

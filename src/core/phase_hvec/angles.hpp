@@ -5,6 +5,7 @@
 // (a / 2pi) * n rounded half away from zero, reduced into 0..n-1.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -48,7 +49,7 @@ inline std::uint32_t snap_to_level_exact(double y, double x, std::uint32_t n) no
 namespace detail {
 
 /// atan(j / 64) for j = 0..64, from the C library (filled when the library loads).
-extern const double atan_table[65];
+extern const std::array<double, 65> atan_table;
 
 /// atan2(y, x) within about 1e-14 for finite x, y with x != 0 and y != 0: an
 /// octant reduction to u in [0, 1], then atan(u) = atan(c) + atan(d) with c the
