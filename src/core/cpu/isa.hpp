@@ -1,0 +1,28 @@
+// The instruction sets the fast kernels are compiled for, and the one run-time
+// choice among them.
+//
+// Kernels are compiled per target with GCC `target` attributes, so the library
+// runs on any x86-64. The choice is made once per process: the best level this
+// CPU supports, lowered (never raised) by the environment variable
+// VERRAKIN_ISA=scalar|avx2|avx512, which lets tests run every path on one
+// machine. Every fast kernel gives the same bits as its scalar reference.
+#pragma once
+
+namespace verrakin {
+
+enum class Isa : int {
+    scalar = 0,  // plain C++, the reference for every kernel
+    avx2 = 1,    // AVX2 + BMI2 (Haswell and later)
+    avx512 = 2,  // AVX-512 F, BW, DQ, VL (Skylake-SP and later)
+};
+
+/// The best level this CPU (and its operating system) can run.
+Isa supported_isa() noexcept;
+
+/// The level every dispatching kernel uses, chosen once per process.
+Isa active_isa() noexcept;
+
+/// "scalar", "avx2" or "avx512".
+const char* isa_name(Isa isa) noexcept;
+
+}  // namespace verrakin
