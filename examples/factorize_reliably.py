@@ -1,0 +1,126 @@
+"""Factor a composite reliably: a short, deterministic search around
+`resonator_factorize` that recovers the true entries almost always.
+
+One call of the resonator often settles on a wrong answer once the codebooks are
+large for the dimension. Two facts make a cheap search possible:
+
+- A wrong answer is easy to recognise: the chosen entries, bound together,
+  reproduce a composite that is a bind of codebook entries (similarity 1.0),
+  while a wrong choice gives a vector unrelated to it (similarity near 0).
+- A factor whose reported similarity is high (>= 0.8) is almost always right,
+  even when the other factors of the same call are wrong. Unbinding it from the
+  composite leaves a problem with one factor fewer, which is far easier.
+
+So the search tries the whole problem first, then sub-problems in which every
+codebook is cut to one half of its entries (the halves chosen by one bit of the
+entry index: parity first, then the next bit, ...). Smaller codebooks resonate
+much more reliably, and exactly one choice of halves per bit holds every true
+entry. It stops at the first answer that reproduces the composite.
+
+    results, calls = factorize_reliably(composite, codebooks)
+
+`results` has the form `resonator_factorize` returns: one `(index, similarity)`
+per codebook, in codebook order, indices into the caller's codebooks. `calls`
+counts the `resonator_factorize` calls made. Same inputs, same answer, same calls.
+"""
+
+from __future__ import annotations
+
+import itertools
+from typing import Callable, Iterator, List, Optional, Sequence, Tuple
+
+from verrakin import PhaseHVec, resonator_factorize
+
+Answer = List[Tuple[int, float]]
+Factorize = Callable[[PhaseHVec, List[List[PhaseHVec]]], Answer]
+
+# A factor reported at or above this similarity is taken as found (right answers
+# report >= 0.98 and wrong ones <= ~0.6 at the sizes measured in bench/capacity.py).
+CONFIDENT = 0.8
+# The chosen entries bound together must match the composite at least this well:
+# 1.0 for the true entries of an exact composite, about 1/sqrt(dim) for others.
+VERIFIED = 0.5
+
+
+def factorize_reliably(
+    composite: PhaseHVec,
+    codebooks: Sequence[Sequence[PhaseHVec]],
+    max_iter: int = 50,
+) -> Tuple[Answer, int]:
+    """Factor `composite` over `codebooks`; returns (results, calls).
+
+    If no answer reproduces the composite, the first call's answer is returned:
+    its low reported similarities show that it is doubtful.
+    """
+    calls = 1
+    # The first call takes the arguments as given, so its own errors reach the caller.
+    first = resonator_factorize(composite, codebooks, max_iter)
+    books = [list(book) for book in codebooks]
+    if not books or not all(books):
+        return first, calls  # nothing to search: no factors, or an empty codebook
+
+    def factorize(target: PhaseHVec, sub_books: List[List[PhaseHVec]]) -> Answer:
+        nonlocal calls
+        calls += 1
+        return resonator_factorize(target, sub_books, max_iter)
+
+    found = _search(composite, books, factorize, first)
+    return (found if found is not None else first), calls
+
+
+def _search(
+    target: PhaseHVec,
+    books: List[List[PhaseHVec]],
+    factorize: Factorize,
+    first: Optional[Answer] = None,
+) -> Optional[Answer]:
+    """An answer whose entries bind to `target`, or None; `first` is the
+    whole problem's answer when it is already known."""
+    nested = first is None
+    for parts in _subproblems(books, nested):
+        if first is not None:
+            reported, first = first, None
+        else:
+            reported = factorize(target, [[book[j] for j in part] for book, part in zip(books, parts)])
+        answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
+        if _accepted(target, books, answer):
+            return answer
+        sure = [k for k, (_, similarity) in enumerate(answer) if similarity >= CONFIDENT]
+        if 0 < len(sure) < len(books):
+            # Peel the confident factors off and solve the rest; a wrong peel
+            # simply finds nothing that binds to the remainder.
+            rest = [k for k in range(len(books)) if k not in sure]
+            remainder = target
+            for k in sure:
+                remainder = remainder.unbind(books[k][answer[k][0]])
+            found = _search(remainder, [books[k] for k in rest], factorize)
+            if found is not None:
+                for k, result in zip(rest, found):
+                    answer[k] = result
+                return answer
+    return None
+
+
+def _subproblems(books: List[List[PhaseHVec]], nested: bool) -> Iterator[List[List[int]]]:
+    """Entry positions per codebook: first all of them, then every choice of
+    halves by index bit 0, 1, ... (only bit 0 inside a peeled problem)."""
+    yield [list(range(len(book))) for book in books]
+    bits = max(len(book) for book in books).bit_length()
+    for bit in range(min(bits, 1) if nested else bits):
+        halves = [[[j for j in range(len(book)) if (j >> bit) & 1 == side] for side in (0, 1)] for book in books]
+        for sides in itertools.product((0, 1), repeat=len(books)):
+            parts = [halves[k][side] for k, side in enumerate(sides)]
+            if all(parts) and any(len(part) < len(book) for part, book in zip(parts, books)):
+                yield parts
+
+
+def _accepted(target: PhaseHVec, books: List[List[PhaseHVec]], answer: Answer) -> bool:
+    """Whether the chosen entries reproduce `target`; where their shapes differ
+    from it and they cannot be bound to it, whether every factor is confident."""
+    entries = [book[j] for book, (j, _) in zip(books, answer)]
+    if any((entry.dim, entry.n) != (target.dim, target.n) for entry in entries):
+        return all(similarity >= CONFIDENT for _, similarity in answer)
+    product = entries[0]
+    for entry in entries[1:]:
+        product = product.bind(entry)
+    return target.similarity(product) >= VERIFIED
