@@ -102,11 +102,13 @@ def _search(
 
 
 def _subproblems(books: List[List[PhaseHVec]], nested: bool) -> Iterator[List[List[int]]]:
-    """Entry positions per codebook: first all of them, then every choice of
-    halves by index bit 0, 1, ... (only bit 0 inside a peeled problem)."""
+    """Entry positions per codebook: first all of them, then (except inside a
+    peeled problem, which is small enough for one call) every choice of halves
+    by index bit 0, then by bit 1, ..."""
     yield [list(range(len(book))) for book in books]
-    bits = max(len(book) for book in books).bit_length()
-    for bit in range(min(bits, 1) if nested else bits):
+    if nested:
+        return
+    for bit in range(max(len(book) for book in books).bit_length()):
         halves = [[[j for j in range(len(book)) if (j >> bit) & 1 == side] for side in (0, 1)] for book in books]
         for sides in itertools.product((0, 1), repeat=len(books)):
             parts = [halves[k][side] for k, side in enumerate(sides)]
