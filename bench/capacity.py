@@ -191,7 +191,7 @@ def plot(rows, path):
     fig.savefig(path, dpi=110)
 
 
-SCAN = [(3, 32), (3, 64), (3, 128), (3, 256), (4, 32), (4, 56)]
+SCAN = [(3, 32), (3, 64), (3, 128), (4, 32), (4, 56)]
 SCAN_DIMS = [256, 512, 1024, 2048, 4096]
 
 
@@ -224,25 +224,27 @@ def main():
                         help="problems at (256, 3, 256), the slowest point (default: as --problems)")
     parser.add_argument("--scan-problems", type=int, default=20,
                         help="problems per cell of the D scan (default 20; 0 skips the scan)")
+    parser.add_argument("--scan-only", action="store_true", help="only the D scan")
     parser.add_argument("--json", metavar="FILE", help="write all rows as JSON")
     parser.add_argument("--plot", metavar="FILE.png", help="plot accuracy against cost per point")
     args = parser.parse_args()
     problems = 6 if args.quick else args.problems
 
-    print_header(METHODS)
     rows = []
-    for n in RESOLUTIONS:
-        for dim, factors, size in POINTS:
-            count = problems
-            if (dim, factors, size) == (256, 3, 256) and args.slow_problems is not None and not args.quick:
-                count = args.slow_problems
-            rows.append(measure_point(dim, factors, size, n, count))
-            print_row(rows[-1])
+    if not args.scan_only:
+        print_header(METHODS)
+        for n in RESOLUTIONS:
+            for dim, factors, size in POINTS:
+                count = problems
+                if (dim, factors, size) == (256, 3, 256) and args.slow_problems is not None and not args.quick:
+                    count = args.slow_problems
+                rows.append(measure_point(dim, factors, size, n, count))
+                print_row(rows[-1])
+        if args.plot:
+            plot(rows, args.plot)
     scan = [] if args.quick or args.scan_problems == 0 else scan_dims(args.scan_problems)
     if args.json:
         pathlib.Path(args.json).write_text(json.dumps({"points": rows, "dim_scan": scan}, indent=1) + "\n")
-    if args.plot:
-        plot(rows, args.plot)
 
 
 if __name__ == "__main__":
