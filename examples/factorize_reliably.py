@@ -7,9 +7,9 @@ large for the dimension. Two facts make a cheap search possible:
 - A wrong answer is easy to recognise: the chosen entries, bound together,
   reproduce a composite that is a bind of codebook entries (similarity 1.0),
   while a wrong choice gives a vector unrelated to it (similarity near 0).
-- A factor whose reported similarity is high (>= 0.8) is almost always right,
-  even when the other factors of the same call are wrong. Unbinding it from the
-  composite leaves a problem with one factor fewer, which is far easier.
+- A factor reported with a high similarity (>= 0.8) is usually right, even when
+  the other factors of the same call are wrong. Unbinding it from the composite
+  leaves a problem with one factor fewer, which is far easier.
 
 So the search tries the whole problem first, then sub-problems in which every
 codebook is cut to one half of its entries (the halves chosen by one bit of the
@@ -34,11 +34,14 @@ from verrakin import PhaseHVec, resonator_factorize
 Answer = List[Tuple[int, float]]
 Factorize = Callable[[PhaseHVec, List[List[PhaseHVec]]], Answer]
 
-# A factor reported at or above this similarity is taken as found (right answers
-# report >= 0.98 and wrong ones <= ~0.6 at the sizes measured in bench/capacity.py).
+# A factor reported at or above this similarity is peeled off as probably found.
+# Converged right factors report >= 0.98; wrong ones mostly stay below 0.6 but
+# reach ~0.8 in small sub-problems, so a peel is only kept if the check below holds.
 CONFIDENT = 0.8
 # The chosen entries bound together must match the composite at least this well:
-# 1.0 for the true entries of an exact composite, about 1/sqrt(dim) for others.
+# exactly 1.0 for the true entries of a composite that is their bind; for wrong
+# entries about 0 with a spread of 1/sqrt(dim) (n = 2) or 1/sqrt(2 dim) (n > 2),
+# so 0.5 is 8 spreads away from dim 256 up.
 VERIFIED = 0.5
 
 
