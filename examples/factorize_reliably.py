@@ -75,14 +75,15 @@ def _search(
     target: PhaseHVec,
     books: List[List[PhaseHVec]],
     factorize: Factorize,
-    first: Optional[Answer] = None,
+    whole_answer: Optional[Answer] = None,
 ) -> Optional[Answer]:
-    """An answer whose entries bind to `target`, or None; `first` is the
-    whole problem's answer when it is already known."""
-    nested = first is None
+    """An answer whose entries bind to `target`, or None. At the top, the
+    whole problem's answer is known already (`whole_answer`) and halves follow
+    it; a peeled problem (`whole_answer` None) gets the whole problem only."""
+    nested = whole_answer is None
     for parts in _subproblems(books, nested):
-        if first is not None:
-            reported, first = first, None
+        if whole_answer is not None:
+            reported, whole_answer = whole_answer, None
         else:
             reported = factorize(target, [[book[j] for j in part] for book, part in zip(books, parts)])
         answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
