@@ -56,7 +56,7 @@ def factor_scores(
     composite: PhaseHVec, books: Sequence[Sequence[PhaseHVec]], found: Sequence[int]
 ) -> list[list[float]]:
     """Per factor: each entry's similarity to the composite with the other found factors taken out."""
-    rows = []
+    rows: list[list[float]] = []
     for k, book in enumerate(books):
         rest = composite
         for m, other in enumerate(books):
@@ -105,7 +105,7 @@ def main() -> None:
     records = [make_record(roles, books, picks) for picks in RECORDS]
     queries = query_scores(records, roles, memory)
     for r, picks in enumerate(RECORDS):
-        decoded = []
+        decoded: list[str] = []
         for k, role in enumerate(ROLES):
             scores = queries[r * len(ROLES) + k]
             best = max(range(len(memory)), key=scores.__getitem__)
