@@ -26,11 +26,16 @@ def test_readme_python_blocks_run_as_written(index):
     exec(compile(README_BLOCKS[index], f"README block {index}", "exec"), {"__name__": "readme"})
 
 
-def test_readme_has_python_blocks_and_placeholders():
+def test_readme_links_resolve_and_blocks_exist():
     text = (ROOT / "README.md").read_text(encoding="utf-8")
     assert len(README_BLOCKS) >= 10
-    for section, source in (("Performance", "readme_performance"), ("Resonator guide", "readme_resonator")):
-        assert f"## {section}" in text and f"docs/{source}.md" in text
+    anchors = {
+        re.sub(r"[^a-z0-9 -]", "", heading.lower()).replace(" ", "-")
+        for heading in re.findall(r"^##+ (.+)$", text, re.M)
+    }
+    assert set(re.findall(r"\]\(#([^)]+)\)", text)) <= anchors
+    for path in re.findall(r"\]\((?!#|https?:)([^)]+)\)", text):
+        assert (ROOT / path).exists(), path
 
 
 def test_demo_decodes_records_and_factors():
@@ -95,3 +100,10 @@ def test_seed_screen_finds_exactly_the_correlated_pairs(seed_screen, n, seeds, e
     assert [(i, j) for i, j, _ in found] == expected
     for i, j, sim in found:
         assert sim == vectors[i].similarity(vectors[j])
+
+
+def test_typed_usage_runs():
+    """The code the type checkers check also runs and finds both factors."""
+    done = run_script(ROOT / "tests" / "typed_usage.py")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "[(3, 1.0), (6, 1.0)]"
