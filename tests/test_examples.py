@@ -21,8 +21,10 @@ def run_script(script, *args, env_extra=None, timeout=300):
 
 
 @pytest.mark.parametrize("index", range(len(README_BLOCKS)))
-def test_readme_python_blocks_run_as_written(index):
-    """Every ```python block runs on its own; its asserts state what the text claims."""
+def test_readme_python_blocks_run_as_written(index, monkeypatch):
+    """Every ```python block runs on its own; its asserts state what the text claims.
+    Blocks that use the recipe import it as a user who copied it would."""
+    monkeypatch.syspath_prepend(str(EXAMPLES))
     exec(compile(README_BLOCKS[index], f"README block {index}", "exec"), {"__name__": "readme"})
 
 
