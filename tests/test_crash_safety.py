@@ -73,7 +73,7 @@ def test_daemon_threads_inside_calls_at_shutdown(threads):
 # --- fork while other threads make process-wide values -----------------------------
 
 FORK = """
-    import builtins, os, signal, threading, time
+    import builtins, collections.abc, os, signal, threading, time
     from verrakin import PhaseHVec
 
     # The first non-sequence error imports collections.abc once per process.
@@ -81,10 +81,11 @@ FORK = """
     # thread while the main thread forks again and again.
     real_import = builtins.__import__
     importing = threading.Event()
-    def slow_import(*args, **kwargs):
-        importing.set()
-        time.sleep(0.5)
-        return real_import(*args, **kwargs)
+    def slow_import(name, *args, **kwargs):
+        if name == "collections.abc":
+            importing.set()
+            time.sleep(0.5)
+        return real_import(name, *args, **kwargs)
     builtins.__import__ = slow_import
 
     def first_error():
