@@ -61,6 +61,48 @@ SHUTDOWN = """
 """
 
 
+RELEASE_AT_SHUTDOWN = """
+    import gc, threading, time
+    from verrakin import PhaseHVec
+
+    class SlowDel:
+        def __del__(self, sleep=time.sleep):
+            sleep(0.5)
+
+    class Fresh:
+        # A sequence whose one element lives only as long as the call holds it.
+        def __len__(self):
+            return 1
+        def __getitem__(self, index):
+            if index:
+                raise IndexError(index)
+            return SlowDel()
+
+    class SleepAtExit:
+        def __del__(self, sleep=time.sleep):
+            sleep(1.0)
+
+    def call():
+        try:
+            PhaseHVec.bundle(Fresh())
+        except TypeError:
+            pass
+
+    gc.disable()
+    c = SleepAtExit(); c.cycle = c; del c
+    threading.Thread(target=call, daemon=True).start()
+    time.sleep(0.1)
+    print("main thread done")
+"""
+
+
+def test_thread_ended_while_the_module_releases_a_reference():
+    # The element's finalizer, run by the module's release of its last
+    # reference, wakes up while the interpreter finalizes.
+    code, out, err = run_child(RELEASE_AT_SHUTDOWN)
+    assert (code, out) == (0, "main thread done\n"), err
+
+
 @pytest.mark.parametrize("threads", [1, 4])
 def test_daemon_threads_inside_calls_at_shutdown(threads):
     # The interpreter ends such threads with a forced unwind: it must pass

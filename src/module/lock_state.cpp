@@ -1,5 +1,8 @@
 #include "lock_state.hpp"
 
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <new>
 
@@ -21,6 +24,20 @@ struct DeferredRelease {
 
 constinit std::atomic<DeferredRelease*> deferred_releases{nullptr};
 
+// Py_DecRef may run any finalizer, and a finalizer that waits for the lock
+// while the interpreter finalizes has its thread ended by a forced unwind.
+// Releases happen in destructors, which such an unwind cannot cross without
+// ending the process; the thread is parked instead until the process exits,
+// holding nothing of the interpreter (as newer interpreters do with such
+// threads themselves).
+void release_now(PyObject* object) noexcept {
+    try {
+        Py_DecRef(object);
+    } catch (const abi::__forced_unwind&) {
+        for (;;) pause();
+    }
+}
+
 }  // namespace
 
 // Entries hold the lock; the exception is a thread that the interpreter ends
@@ -31,7 +48,7 @@ bool holds_interpreter_lock() noexcept { return lock_depth > 0 && Py_IsInitializ
 void release_reference(PyObject* object) noexcept {
     if (object == nullptr) return;
     if (holds_interpreter_lock()) {
-        Py_DecRef(object);
+        release_now(object);
         return;
     }
     auto* node = new (std::nothrow) DeferredRelease{object, nullptr};
@@ -55,7 +72,7 @@ void drain_deferred_releases() noexcept {
     }
     while (oldest_first != nullptr) {
         DeferredRelease* next = oldest_first->next;
-        Py_DecRef(oldest_first->object);
+        release_now(oldest_first->object);
         delete oldest_first;
         oldest_first = next;
     }
