@@ -62,6 +62,12 @@ inline constexpr const char* kUnknownAllocation = "could not allocate working me
 /// point (`what` may be null); never allocates and never throws.
 void report_unexpected_error(const char* what) noexcept;
 
+/// Inside a catch (...) block: true when what is being caught is the C
+/// library's forced unwind that ends a thread (pthread_exit), which carries no
+/// C++ exception object and must always be rethrown. (Catching it as
+/// abi::__forced_unwind& would bind a reference to no object.)
+inline bool catching_thread_exit() noexcept { return !std::current_exception(); }
+
 /// Writes "uncaught panic at ffi boundary" and ends the process.
 [[noreturn]] void abort_at_boundary() noexcept;
 

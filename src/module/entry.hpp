@@ -14,8 +14,6 @@
 // the unwind must reach the thread's start, or the C library aborts.
 #pragma once
 
-#include <cxxabi.h>
-
 #include "../core/fatal.hpp"
 #include "pending_exception.hpp"
 
@@ -31,9 +29,8 @@ PyObject* run_contained(Body& body) {
         CallResult outcome = body();
         if (outcome) return std::move(outcome).value().release();
         std::move(outcome).error().restore();
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (catching_thread_exit()) throw;
         raise_caught_error();
     }
     return nullptr;
@@ -47,9 +44,8 @@ PyObject* entry_point(Body&& body) {
     try {
         EntryScope scope;
         return detail::run_contained(body);
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (catching_thread_exit()) throw;
         abort_at_boundary();
     }
 }
@@ -70,9 +66,8 @@ void entry_point_uncontained(Body&& body) {
     try {
         EntryScope scope;
         body();
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (catching_thread_exit()) throw;
         abort_at_boundary();
     }
 }

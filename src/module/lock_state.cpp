@@ -1,6 +1,5 @@
 #include "lock_state.hpp"
 
-#include <cxxabi.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,7 +32,7 @@ constinit std::atomic<DeferredRelease*> deferred_releases{nullptr};
 void release_now(PyObject* object) noexcept {
     try {
         Py_DecRef(object);
-    } catch (const abi::__forced_unwind&) {
+    } catch (...) {  // only a thread exit can come out of the interpreter
         for (;;) pause();
     }
 }

@@ -1,7 +1,5 @@
 #include "pending_exception.hpp"
 
-#include <cxxabi.h>
-
 #include <cstdio>
 #include <new>
 
@@ -241,13 +239,12 @@ void raise_memory_error(const char* message) {
 void raise_panic(const std::string& message) {
     try {
         PendingException::panic(message).restore();
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (const OutOfMemory& error) {
         raise_memory_error(error.what());
     } catch (const std::bad_alloc&) {
         raise_memory_error(kUnknownAllocation);
     } catch (...) {
+        if (catching_thread_exit()) throw;
         PyErr_SetString(PyExc_SystemError, message.c_str());
     }
 }
@@ -256,8 +253,6 @@ void raise_panic(const std::string& message) {
 
 void raise_caught_error() {
     try {
-        throw;
-    } catch (const abi::__forced_unwind&) {
         throw;
     } catch (const FatalError& error) {
         raise_panic(error.message());
@@ -269,6 +264,7 @@ void raise_caught_error() {
         report_unexpected_error(error.what());
         raise_panic(kUnexpectedError);
     } catch (...) {
+        if (catching_thread_exit()) throw;
         report_unexpected_error(nullptr);
         raise_panic(kUnexpectedError);
     }
