@@ -43,15 +43,18 @@ private:
 }  // namespace verrakin
 
 // Propagates the error of an Expected expression out of the enclosing function.
-#define VK_CONCAT_INNER(a, b) a##b
-#define VK_CONCAT(a, b) VK_CONCAT_INNER(a, b)
 #define VK_TRY(expr)                                                   \
     do {                                                               \
         auto&& vk_try_result = (expr);                                 \
         if (!vk_try_result) return ::verrakin::unexpected(std::move(vk_try_result).error()); \
     } while (0)
-#define VK_TRY_ASSIGN_IMPL(tmp, lhs, expr)                             \
-    auto tmp = (expr);                                                 \
-    if (!tmp) return ::verrakin::unexpected(std::move(tmp).error());   \
-    lhs = std::move(tmp).value()
-#define VK_TRY_ASSIGN(lhs, expr) VK_TRY_ASSIGN_IMPL(VK_CONCAT(vk_try_, __LINE__), lhs, expr)
+// Assigns the value of an Expected expression to an already declared `lhs`, or
+// propagates its error. The temporary lives in its own block, so that the
+// temporaries of successive steps share stack space: frames stay small where
+// calls back into Python recurse through them.
+#define VK_TRY_ASSIGN(lhs, expr)                                       \
+    do {                                                               \
+        auto vk_try_result = (expr);                                   \
+        if (!vk_try_result) return ::verrakin::unexpected(std::move(vk_try_result).error()); \
+        lhs = std::move(vk_try_result).value();                        \
+    } while (0)

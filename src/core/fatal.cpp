@@ -2,34 +2,45 @@
 
 #include <pthread.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 
 namespace verrakin {
 namespace {
 
-std::string current_thread_name() {
-    char name[64] = {};
+// The calling thread's name into `name` (no allocation: diagnostics are also
+// written when memory has run out).
+void current_thread_name(char (&name)[64]) noexcept {
     if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
-        return "<unnamed>";
+        std::snprintf(name, sizeof name, "<unnamed>");
     }
-    return name;
 }
 
-void write_diagnostic(const std::string& message, const std::source_location& where) {
+void write_diagnostic(const char* message, const std::source_location& where) noexcept {
+    char name[64] = {};
+    current_thread_name(name);
     std::fprintf(stderr,
                  "thread '%s' hit an internal fatal error at %s:%u:%u:\n%s\n"
                  "note: run under gdb with `catch throw` to get a backtrace\n",
-                 current_thread_name().c_str(), where.file_name(),
-                 static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()),
-                 message.c_str());
+                 name, where.file_name(), static_cast<unsigned>(where.line()),
+                 static_cast<unsigned>(where.column()), message);
     std::fflush(stderr);
 }
 
 }  // namespace
 
+OutOfMemory::OutOfMemory(std::uint64_t bytes, std::uint64_t count, const char* unit) noexcept {
+    std::snprintf(message_, sizeof message_, "could not allocate %" PRIu64 " bytes for %" PRIu64 " %s", bytes,
+                  count, unit);
+}
+
+OutOfMemory::OutOfMemory(const char* what) noexcept {
+    std::snprintf(message_, sizeof message_, "could not allocate %s", what);
+}
+
 void fatal_error(std::string message, std::source_location where) {
-    write_diagnostic(message, where);
+    write_diagnostic(message.c_str(), where);
     throw FatalError(std::move(message));
 }
 
@@ -46,6 +57,14 @@ void index_out_of_bounds(std::uint64_t len, std::uint64_t index, std::source_loc
     fatal_error("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
                     std::to_string(index),
                 where);
+}
+
+void report_unexpected_error(const char* what) noexcept {
+    char name[64] = {};
+    current_thread_name(name);
+    std::fprintf(stderr, "thread '%s' hit an unexpected internal error: %s\n", name,
+                 what != nullptr ? what : "an exception of unknown type");
+    std::fflush(stderr);
 }
 
 void abort_at_boundary() noexcept {

@@ -75,31 +75,34 @@ bool same_name(const char* name, const std::string& key) {
 }  // namespace
 
 PyResult<Ok> extract_arguments(const CallSignature& signature, PyObject* args, PyObject* kwargs,
-                               std::span<PyObject*> slots) {
+                               std::span<PyRef> slots) {
     const std::size_t positional = signature.parameters.size();
     const Py_ssize_t given = PyTuple_Size(args);
     const std::size_t given_count = given < 0 ? 0 : static_cast<std::size_t>(given);
     for (std::size_t i = 0; i < given_count && i < positional; ++i) {
-        slots[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
+        slots[i] = PyRef::borrow(PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)));
     }
     if (given_count > positional) return unexpected(surplus_positional(signature, given));
 
     std::vector<const char*> positional_only_by_keyword;
     if (kwargs != nullptr) {
         Py_ssize_t position = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(kwargs, &position, &key, &value)) {
+        PyObject* borrowed_key = nullptr;
+        PyObject* borrowed_value = nullptr;
+        while (PyDict_Next(kwargs, &position, &borrowed_key, &borrowed_value)) {
+            // str(key) of a failing key runs user code, which may empty the dictionary.
+            PyRef key = PyRef::borrow(borrowed_key);
+            PyRef value = PyRef::borrow(borrowed_value);
             std::optional<std::string> name;
-            if (type_has_flag(key, Py_TPFLAGS_UNICODE_SUBCLASS)) name = utf8_text(key);
-            if (!name) return unexpected(unexpected_keyword(signature, key));
+            if (type_has_flag(key.get(), Py_TPFLAGS_UNICODE_SUBCLASS)) name = utf8_text(key.get());
+            if (!name) return unexpected(unexpected_keyword(signature, key.get()));
 
             bool matched = false;
             for (std::size_t j = 0; j < signature.keyword_only.size() && !matched; ++j) {
                 if (!same_name(signature.keyword_only[j].name, *name)) continue;
-                PyObject*& slot = slots[positional + j];
-                if (slot != nullptr) return unexpected(duplicate_argument(signature, signature.keyword_only[j].name));
-                slot = value;
+                PyRef& slot = slots[positional + j];
+                if (slot) return unexpected(duplicate_argument(signature, signature.keyword_only[j].name));
+                slot = std::move(value);
                 matched = true;
             }
             for (std::size_t i = 0; i < positional && !matched; ++i) {
@@ -107,13 +110,13 @@ PyResult<Ok> extract_arguments(const CallSignature& signature, PyObject* args, P
                 matched = true;
                 if (i < signature.positional_only) {
                     positional_only_by_keyword.push_back(signature.parameters[i]);
-                } else if (slots[i] != nullptr) {
+                } else if (slots[i]) {
                     return unexpected(duplicate_argument(signature, signature.parameters[i]));
                 } else {
-                    slots[i] = value;
+                    slots[i] = std::move(value);
                 }
             }
-            if (!matched) return unexpected(unexpected_keyword(signature, key));
+            if (!matched) return unexpected(unexpected_keyword(signature, key.get()));
         }
     }
     if (!positional_only_by_keyword.empty()) {
@@ -124,13 +127,13 @@ PyResult<Ok> extract_arguments(const CallSignature& signature, PyObject* args, P
     if (given_count < signature.required) {
         std::vector<const char*> missing;
         for (std::size_t i = 0; i < signature.required; ++i) {
-            if (slots[i] == nullptr) missing.push_back(signature.parameters[i]);
+            if (!slots[i]) missing.push_back(signature.parameters[i]);
         }
         if (!missing.empty()) return unexpected(missing_arguments(signature, "positional", missing));
     }
     std::vector<const char*> missing_keywords;
     for (std::size_t j = 0; j < signature.keyword_only.size(); ++j) {
-        if (signature.keyword_only[j].required && slots[positional + j] == nullptr) {
+        if (signature.keyword_only[j].required && !slots[positional + j]) {
             missing_keywords.push_back(signature.keyword_only[j].name);
         }
     }

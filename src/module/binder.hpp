@@ -25,9 +25,12 @@ struct CallSignature {
     std::size_t slot_count() const noexcept { return parameters.size() + keyword_only.size(); }
 };
 
-/// Fills one borrowed reference per parameter (null when not given), or fails
+/// Fills one strong reference per parameter (empty when not given), or fails
 /// with a TypeError whose message begins with the callable's display name.
+/// The slots own their arguments: converting one argument runs user code
+/// (`__index__`, `__len__`, ...) that may drop the caller's own references to
+/// the others, for instance by clearing the dictionary a call was made with.
 PyResult<Ok> extract_arguments(const CallSignature& signature, PyObject* args, PyObject* kwargs,
-                               std::span<PyObject*> slots);
+                               std::span<PyRef> slots);
 
 }  // namespace verrakin

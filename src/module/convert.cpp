@@ -1,5 +1,6 @@
 #include "convert.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "init_once.hpp"
@@ -7,7 +8,25 @@
 namespace verrakin {
 namespace {
 
+constexpr std::size_t kMaxReservedItems = 4096;
+
 bool is_int(PyObject* object) noexcept { return type_has_flag(object, Py_TPFLAGS_LONG_SUBCLASS); }
+
+// The failure paths of read_integer, out of line: its frame is on the stack
+// while `__index__` runs, and recursion through it must stay cheap.
+[[gnu::noinline, gnu::cold]] PendingException index_failure() { return take_exception(); }
+
+[[gnu::noinline, gnu::cold]] PendingException not_an_int(PyObject* result) {
+    return PendingException::type_mismatch(result, reinterpret_cast<PyObject*>(&PyLong_Type));
+}
+
+// Calls `__index__` of a non-int, counted against the recursion limit; a new
+// reference or null with an exception pending.
+[[gnu::noinline]] PyObject* call_index(PyObject* object) {
+    RecursionCheck recursion;
+    if (!recursion.entered()) return nullptr;
+    return PyNumber_Index(object);
+}
 
 // Reads an int with `read`, going through __index__ for other objects. `failed`
 // is the value that signals an error only when an exception is pending.
@@ -15,20 +34,18 @@ template <class T, class Read>
 PyResult<T> read_integer(PyObject* object, Read read, T failed) {
     PyRef index;
     if (!is_int(object)) {
-        index = PyRef::steal(PyNumber_Index(object));
-        if (!index) return unexpected(take_exception());
-        if (!is_int(index.get())) {
-            return unexpected(PendingException::type_mismatch(index.get(), reinterpret_cast<PyObject*>(&PyLong_Type)));
-        }
+        index = PyRef::steal(call_index(object));
+        if (!index) return unexpected(index_failure());
+        if (!is_int(index.get())) return unexpected(not_an_int(index.get()));
         object = index.get();
     }
     const T value = read(object);
-    if (value == failed && PyErr_Occurred() != nullptr) return unexpected(take_exception());
+    if (value == failed && PyErr_Occurred() != nullptr) return unexpected(index_failure());
     return value;
 }
 
 PyObject* sequence_abc() {
-    static OnceCell<PyObject*> cell;
+    constinit static OnceCell<PyObject*> cell;
     return cell.get_or_init([] {
         PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
         PyRef module = PyRef::steal(PyImport_Import(name.get()));
@@ -66,12 +83,16 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
         return unexpected(PendingException::lazy(PyExc_TypeError, "Can't extract `str` to `Vec`"));
     }
     if (!PySequence_Check(object)) return unexpected(PendingException::type_mismatch(object, sequence_abc()));
+    RecursionCheck recursion;
+    if (!recursion.entered()) return unexpected(take_exception());
     std::vector<T> items;
+    // The length is only a hint for reserving room, and may lie; iteration
+    // decides, so a hint is never trusted beyond a modest reservation.
     const Py_ssize_t size = PyObject_Size(object);
     if (size < 0) {
-        fetch_exception();  // only a hint for reserving room
+        fetch_exception();
     } else {
-        items.reserve(static_cast<std::size_t>(size));
+        items.reserve(std::min(static_cast<std::size_t>(size), kMaxReservedItems));
     }
     PyRef iterator = PyRef::steal(PyObject_GetIter(object));
     if (!iterator) return unexpected(take_exception());

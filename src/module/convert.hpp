@@ -39,6 +39,25 @@ private:
     PhaseHVecObject* object_ = nullptr;
 };
 
+/// Counts one call back into Python (an argument's `__index__`, a sequence's
+/// `__len__` or iteration) against the interpreter's recursion limit, so that
+/// code recursing through them back into this module ends in RecursionError
+/// rather than overflowing the stack.
+class RecursionCheck {
+public:
+    RecursionCheck() : entered_(Py_EnterRecursiveCall(" while calling a Python object") == 0) {}
+    ~RecursionCheck() {
+        if (entered_ && holds_interpreter_lock()) Py_LeaveRecursiveCall();
+    }
+    RecursionCheck(const RecursionCheck&) = delete;
+    RecursionCheck& operator=(const RecursionCheck&) = delete;
+    /// False when the limit is reached; RecursionError is then pending.
+    bool entered() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
 /// Unsigned 64-bit conversion: an int, or any object through its __index__.
 PyResult<std::uint64_t> to_u64(PyObject* object);
 

@@ -2,12 +2,17 @@
 //
 // It counts the entry, drains deferred releases, runs the body, and turns the
 // body's outcome into the interpreter's convention: a new reference, or null
-// with an exception set. Error values and internal fatal errors become Python
-// exceptions here and nowhere else. A fatal error escaping the wrapper itself
-// ends the process with "uncaught panic at ffi boundary".
+// with an exception set. Error values, exhausted memory and internal fatal
+// errors become Python exceptions here and nowhere else. A fatal error
+// escaping the wrapper itself ends the process with "uncaught panic at ffi
+// boundary".
+//
+// One unwind passes through untouched: the interpreter ends a thread that
+// wakes up while it finalizes (a daemon thread inside a call back into Python)
+// with a forced unwind. That thread no longer holds the interpreter lock, so
+// nothing on its way out may call the interpreter (see release_reference), and
+// the unwind must reach the thread's start, or the C library aborts.
 #pragma once
-
-#include <new>
 
 #include "../core/fatal.hpp"
 #include "pending_exception.hpp"
@@ -24,12 +29,9 @@ PyObject* run_contained(Body& body) {
         CallResult outcome = body();
         if (outcome) return std::move(outcome).value().release();
         std::move(outcome).error().restore();
-    } catch (const FatalError& error) {
-        raise_panic(error.message());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     } catch (...) {
-        raise_panic("verrakin's native code failed with an unexpected internal error");
+        if (catching_thread_exit()) throw;
+        raise_caught_error();
     }
     return nullptr;
 }
@@ -38,18 +40,19 @@ PyObject* run_contained(Body& body) {
 
 /// Runs `body` (returning CallResult) as one call from the interpreter.
 template <class Body>
-PyObject* entry_point(Body&& body) noexcept {
+PyObject* entry_point(Body&& body) {
     try {
         EntryScope scope;
         return detail::run_contained(body);
     } catch (...) {
+        if (catching_thread_exit()) throw;
         abort_at_boundary();
     }
 }
 
 /// The same for the module execution slot: 0 on success, -1 with an exception set.
 template <class Body>
-int entry_point_status(Body&& body) noexcept {
+int entry_point_status(Body&& body) {
     PyObject* result = entry_point(std::forward<Body>(body));
     if (result == nullptr) return -1;
     Py_DecRef(result);
@@ -59,11 +62,12 @@ int entry_point_status(Body&& body) noexcept {
 /// Entry bookkeeping without containment, for the dealloc slot: any fatal error
 /// there ends the process.
 template <class Body>
-void entry_point_uncontained(Body&& body) noexcept {
+void entry_point_uncontained(Body&& body) {
     try {
         EntryScope scope;
         body();
     } catch (...) {
+        if (catching_thread_exit()) throw;
         abort_at_boundary();
     }
 }

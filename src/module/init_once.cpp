@@ -56,24 +56,24 @@ VersionFlags read_version_flags() {
 }
 
 const VersionFlags& version_flags() {
-    static OnceCell<VersionFlags> cell;
+    constinit static OnceCell<VersionFlags> cell;
     return cell.get_or_init(read_version_flags);
 }
 
 }  // namespace
 
 PyObject* interned_all() {
-    static OnceCell<PyObject*> cell;
+    constinit static OnceCell<PyObject*> cell;
     return cell.get_or_init([] { return make_interned("__all__"); });
 }
 
 PyObject* interned_name() {
-    static OnceCell<PyObject*> cell;
+    constinit static OnceCell<PyObject*> cell;
     return cell.get_or_init([] { return make_interned("__name__"); });
 }
 
 PyObject* interned_add_note() {
-    static OnceCell<PyObject*> cell;
+    constinit static OnceCell<PyObject*> cell;
     return cell.get_or_init([] { return make_interned("add_note"); });
 }
 

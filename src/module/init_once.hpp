@@ -1,13 +1,14 @@
 // One-time initialisation of process-wide values.
 //
 // A thread waiting for another thread's initialisation waits without the
-// interpreter lock, so the once-guard and the lock can never deadlock. The
-// value is made with the lock held, by exactly one thread.
+// interpreter lock, so the two can never deadlock. The value is made with the
+// lock held, by exactly one thread at a time.
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
-#include <mutex>
-#include <thread>
+#include <cstdint>
 
 #include "../core/fatal.hpp"
 #include "lock_state.hpp"
@@ -15,44 +16,79 @@
 
 namespace verrakin {
 
+/// A process-wide value made once, on first need.
+///
+/// No native lock is involved: the interpreter lock guards who is making the
+/// value, and a thread that finds another thread making it waits on an atomic
+/// counter with the interpreter lock released. A fork can therefore never leave
+/// a lock held in the child; a making that was under way in the parent is
+/// abandoned there and started afresh.
 template <class T>
 class OnceCell {
 public:
+    constexpr OnceCell() = default;
+
     /// The cell's value, made by `make()` on first need; `make` returns the
-    /// value or throws an internal fatal error (or std::bad_alloc).
+    /// value or throws an internal fatal error (or std::bad_alloc, after which
+    /// a later call tries again).
     template <class Make>
     const T& get_or_init(Make&& make) {
         // Fast path: once made, the value is read without touching the lock.
         if (ready_.load(std::memory_order_acquire)) return value_;
-        if (maker_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
-            fatal_error("re-entrant one-time initialisation");
+        for (;;) {
+            if (ready_.load(std::memory_order_acquire)) return value_;
+            if (maker_ == nullptr || maker_process_ != getpid()) return make_value(make);
+            if (maker_ == &lock_depth) fatal_error("re-entrant one-time initialisation");
+            wait_for_maker();
         }
-        const std::int64_t saved_depth = lock_depth;
-        lock_depth = 0;
-        PyThreadState* saved_thread = PyEval_SaveThread();
-        std::unique_lock<std::mutex> guard(mutex_);
-        PyEval_RestoreThread(saved_thread);
-        lock_depth = saved_depth;
-        drain_deferred_releases();
-        if (!ready_.load(std::memory_order_acquire)) {
-            maker_.store(std::this_thread::get_id(), std::memory_order_relaxed);
-            try {
-                value_ = make();
-            } catch (...) {
-                // Fatal errors and exhausted memory unwind on to the entry point.
-                maker_.store(std::thread::id(), std::memory_order_relaxed);
-                throw;
-            }
-            maker_.store(std::thread::id(), std::memory_order_relaxed);
-            ready_.store(true, std::memory_order_release);
+    }
+
+    /// The value if it has been made, else null.
+    const T* if_made() const noexcept { return ready_.load(std::memory_order_acquire) ? &value_ : nullptr; }
+
+private:
+    template <class Make>
+    const T& make_value(Make& make) {
+        maker_ = &lock_depth;  // a per-thread address names the making thread
+        maker_process_ = getpid();
+        try {
+            value_ = make();
+        } catch (...) {
+            // Fatal errors, exhausted memory and thread exits unwind on; the
+            // waiting threads look again.
+            finish();
+            throw;
         }
+        ready_.store(true, std::memory_order_release);
+        finish();
         return value_;
     }
 
-private:
+    void finish() noexcept {
+        maker_ = nullptr;
+        outcomes_.fetch_add(1, std::memory_order_release);
+        outcomes_.notify_all();
+    }
+
+    // Waits, without the interpreter lock, until the making thread is done.
+    // The maker can only finish while holding the lock, so an outcome that
+    // follows the count read here cannot be missed.
+    void wait_for_maker() {
+        const std::uint32_t seen = outcomes_.load(std::memory_order_acquire);
+        const std::int64_t saved_depth = lock_depth;
+        lock_depth = 0;
+        PyThreadState* saved_thread = PyEval_SaveThread();
+        outcomes_.wait(seen, std::memory_order_acquire);
+        PyEval_RestoreThread(saved_thread);
+        lock_depth = saved_depth;
+        drain_deferred_releases();
+    }
+
     std::atomic<bool> ready_{false};
-    std::atomic<std::thread::id> maker_{};
-    std::mutex mutex_;
+    std::atomic<std::uint32_t> outcomes_{0};
+    // Guarded by the interpreter lock.
+    const void* maker_ = nullptr;
+    pid_t maker_process_ = 0;
     T value_{};
 };
 

@@ -1,8 +1,9 @@
 #include "lock_state.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
-#include <mutex>
-#include <vector>
+#include <new>
 
 #include "../core/fatal.hpp"
 
@@ -12,46 +13,68 @@ thread_local std::int64_t lock_depth = 0;
 
 namespace {
 
-struct DeferredReleases {
-    std::mutex mutex;
-    std::vector<PyObject*> objects;
+// The deferred releases form a lock-free stack: pushing and taking the whole
+// stack are single atomic operations, so no native lock exists that a fork
+// could leave held in the child, and no thread ever waits on another here.
+struct DeferredRelease {
+    PyObject* object;
+    DeferredRelease* next;
 };
 
-// Set once the queue exists, so that entries skip the mutex until then.
-std::atomic<bool> deferred_queue_created{false};
+constinit std::atomic<DeferredRelease*> deferred_releases{nullptr};
 
-DeferredReleases& deferred_releases() {
-    static DeferredReleases* queue = new DeferredReleases();  // lives for the process
-    deferred_queue_created.store(true, std::memory_order_release);
-    return *queue;
+// Py_DecRef may run any finalizer, and a finalizer that waits for the lock
+// while the interpreter finalizes has its thread ended by a forced unwind.
+// Releases happen in destructors, which such an unwind cannot cross without
+// ending the process; the thread is parked instead until the process exits,
+// holding nothing of the interpreter (as newer interpreters do with such
+// threads themselves).
+void release_now(PyObject* object) noexcept {
+    try {
+        Py_DecRef(object);
+    } catch (...) {  // only a thread exit can come out of the interpreter
+        for (;;) pause();
+    }
 }
 
 }  // namespace
 
+// Entries hold the lock; the exception is a thread that the interpreter ends
+// while it finalizes (a daemon thread inside a call back into Python): it is
+// unwound without the lock, and finalization is the only time that happens.
+bool holds_interpreter_lock() noexcept { return lock_depth > 0 && Py_IsInitialized(); }
+
 void release_reference(PyObject* object) noexcept {
     if (object == nullptr) return;
-    if (lock_depth > 0) {
-        Py_DecRef(object);
+    if (holds_interpreter_lock()) {
+        release_now(object);
         return;
     }
-    try {
-        DeferredReleases& queue = deferred_releases();
-        std::lock_guard<std::mutex> hold(queue.mutex);
-        queue.objects.push_back(object);
-    } catch (...) {
-        abort_at_boundary();
+    auto* node = new (std::nothrow) DeferredRelease{object, nullptr};
+    if (node == nullptr) return;  // out of memory without the lock: the reference is leaked, never misused
+    node->next = deferred_releases.load(std::memory_order_relaxed);
+    while (!deferred_releases.compare_exchange_weak(node->next, node, std::memory_order_release,
+                                                    std::memory_order_relaxed)) {
     }
 }
 
 void drain_deferred_releases() noexcept {
-    if (!deferred_queue_created.load(std::memory_order_acquire)) return;
-    std::vector<PyObject*> taken;
-    {
-        DeferredReleases& queue = deferred_releases();
-        std::lock_guard<std::mutex> hold(queue.mutex);
-        taken.swap(queue.objects);
+    if (deferred_releases.load(std::memory_order_relaxed) == nullptr) return;
+    DeferredRelease* taken = deferred_releases.exchange(nullptr, std::memory_order_acquire);
+    // Oldest first, as queued.
+    DeferredRelease* oldest_first = nullptr;
+    while (taken != nullptr) {
+        DeferredRelease* next = taken->next;
+        taken->next = oldest_first;
+        oldest_first = taken;
+        taken = next;
     }
-    for (PyObject* object : taken) Py_DecRef(object);
+    while (oldest_first != nullptr) {
+        DeferredRelease* next = oldest_first->next;
+        release_now(oldest_first->object);
+        delete oldest_first;
+        oldest_first = next;
+    }
 }
 
 EntryScope::EntryScope() {

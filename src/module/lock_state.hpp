@@ -12,6 +12,12 @@ namespace verrakin {
 /// through this module's own doing.
 extern thread_local std::int64_t lock_depth;
 
+/// True when this thread may call the interpreter: it is inside an entry, and
+/// the interpreter is not finalizing (while it finalizes, it ends any other
+/// thread that tries to take the lock back with a forced unwind, which runs
+/// this module's destructors without the lock).
+bool holds_interpreter_lock() noexcept;
+
 /// Releases one reference: at once when this thread holds the interpreter lock,
 /// otherwise queued until the next entry into the module on any thread.
 void release_reference(PyObject* object) noexcept;

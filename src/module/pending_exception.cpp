@@ -89,7 +89,7 @@ std::optional<std::string> utf8_text(PyObject* str) {
     if (!bytes) {
         if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
             PyErr_Clear();
-            throw std::bad_alloc();
+            throw OutOfMemory("memory for the UTF-8 text of a str");
         }
         PyErr_Clear();
         return std::nullopt;
@@ -107,18 +107,23 @@ PyRef expect_new(PyObject* result) {
     if (result != nullptr) return PyRef::steal(result);
     if (PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_MemoryError)) {
         PyErr_Clear();
-        throw std::bad_alloc();
+        throw OutOfMemory("memory for a Python object");
     }
     if (PyErr_Occurred() != nullptr) PyErr_WriteUnraisable(nullptr);
     fatal_error("PyObject pointer is null");
 }
 
+static constinit OnceCell<PyObject*> panic_type_cell;
+
 PyObject* panic_exception_type() {
-    static OnceCell<PyObject*> cell;
-    return cell.get_or_init([] {
+    return panic_type_cell.get_or_init([] {
         PyObject* type =
             PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
         if (type == nullptr) {
+            if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+                PyErr_Clear();
+                throw OutOfMemory("memory for the PanicException type");  // made on a later need
+            }
             PyErr_Clear();
             fatal_error("Failed to initialize new exception type.");
         }
@@ -183,9 +188,12 @@ PyObject* PendingException::instance() {
     if (auto* normalized = std::get_if<Normalized>(&state_)) return normalized->value.get();
     if (normalizing_) fatal_error("Re-entrant normalization of PyErrState detected");
     normalizing_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{normalizing_};
     raise_lazy();
     std::optional<PendingException> fetched = fetch_exception();
-    normalizing_ = false;
     if (!fetched) fatal_error("normalized exception value missing");
     state_ = std::move(fetched->state_);
     return std::get<Normalized>(state_).value.get();
@@ -204,7 +212,9 @@ std::optional<PendingException> fetch_exception() {
     value = PyRef::steal(v);
     traceback = PyRef::steal(tb);
     if (!value) fatal_error("normalized exception value missing");
-    if (reinterpret_cast<PyObject*>(Py_TYPE(value.get())) == panic_exception_type()) {
+    // No PanicException can exist before its type is made.
+    const PyObject* const* panic_type = panic_type_cell.if_made();
+    if (panic_type != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(value.get())) == *panic_type) {
         resume_panic(std::move(type), std::move(value), std::move(traceback));
     }
     return PendingException(PendingException::Normalized{std::move(type), std::move(value), std::move(traceback)});
@@ -215,6 +225,49 @@ PendingException take_exception() {
     return PendingException::lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
 }
 
-void raise_panic(const std::string& message) { PendingException::panic(message).restore(); }
+namespace {
+
+constexpr const char* kUnexpectedError = "verrakin's native code failed with an unexpected internal error";
+
+void raise_memory_error(const char* message) {
+    // Without memory even for the text this still leaves a MemoryError set.
+    PyErr_SetString(PyExc_MemoryError, message);
+}
+
+// Raising the panic can itself run out of memory; a fatal error on the way
+// (already reported) leaves the original message as a SystemError.
+void raise_panic(const std::string& message) {
+    try {
+        PendingException::panic(message).restore();
+    } catch (const OutOfMemory& error) {
+        raise_memory_error(error.what());
+    } catch (const std::bad_alloc&) {
+        raise_memory_error(kUnknownAllocation);
+    } catch (...) {
+        if (catching_thread_exit()) throw;
+        PyErr_SetString(PyExc_SystemError, message.c_str());
+    }
+}
+
+}  // namespace
+
+void raise_caught_error() {
+    try {
+        throw;
+    } catch (const FatalError& error) {
+        raise_panic(error.message());
+    } catch (const OutOfMemory& error) {
+        raise_memory_error(error.what());
+    } catch (const std::bad_alloc&) {
+        raise_memory_error(kUnknownAllocation);
+    } catch (const std::exception& error) {
+        report_unexpected_error(error.what());
+        raise_panic(kUnexpectedError);
+    } catch (...) {
+        if (catching_thread_exit()) throw;
+        report_unexpected_error(nullptr);
+        raise_panic(kUnexpectedError);
+    }
+}
 
 }  // namespace verrakin

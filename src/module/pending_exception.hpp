@@ -74,8 +74,12 @@ PendingException take_exception();
 /// The process-wide pyo3_runtime.PanicException type (borrowed), made on first need.
 PyObject* panic_exception_type();
 
-/// Raises an internal fatal error's message as PanicException.
-void raise_panic(const std::string& message);
+/// Makes the error being handled in the enclosing catch block the interpreter's
+/// current exception: an internal fatal error as PanicException, exhausted
+/// memory as MemoryError saying what could not be allocated, anything else
+/// (reported on standard error first) as PanicException with a generic text.
+/// Only a forced unwind started by the interpreter passes through it.
+void raise_caught_error();
 
 /// The UTF-8 text of a str object (lone surrogates passed through), or nothing
 /// (the error is cleared).

@@ -33,12 +33,12 @@ PyResult<T> from_core(Expected<T, PhaseError> result) {
 template <class Operation>
 CallResult binary_method(const CallSignature& signature, PyObject* self, PyObject* args, PyObject* kwargs,
                          Operation operation) {
-    std::array<PyObject*, 1> slots{};
+    std::array<PyRef, 1> slots;
     VK_TRY(extract_arguments(signature, args, kwargs, slots));
     SharedAccess a;
     VK_TRY_ASSIGN(a, SharedAccess::take(self));
     SharedAccess b;
-    VK_TRY_ASSIGN(b, for_argument("other", to_phase_hvec(slots[0])));
+    VK_TRY_ASSIGN(b, for_argument("other", to_phase_hvec(slots[0].get())));
     return operation(a.record(), b.record());
 }
 
@@ -51,14 +51,14 @@ CallResult wrap_core(Expected<PhaseHVec, PhaseError> result) {
 
 PyObject* phasehvec_random(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_point([&]() -> CallResult {
-        std::array<PyObject*, 3> slots{};
+        std::array<PyRef, 3> slots;
         VK_TRY(extract_arguments(kRandomSignature, args, kwargs, slots));
         std::uint64_t dim = 0;
-        VK_TRY_ASSIGN(dim, for_argument("dim", to_u64(slots[0])));
+        VK_TRY_ASSIGN(dim, for_argument("dim", to_u64(slots[0].get())));
         std::uint32_t n = 0;
-        VK_TRY_ASSIGN(n, for_argument("n", to_u32(slots[1])));
+        VK_TRY_ASSIGN(n, for_argument("n", to_u32(slots[1].get())));
         std::uint64_t seed = 0;
-        VK_TRY_ASSIGN(seed, for_argument("seed", to_u64(slots[2])));
+        VK_TRY_ASSIGN(seed, for_argument("seed", to_u64(slots[2].get())));
         return wrap_core(random_vector(dim, n, seed));
     });
 }
@@ -90,10 +90,10 @@ PyObject* phasehvec_similarity(PyObject* self, PyObject* args, PyObject* kwargs)
 
 PyObject* phasehvec_bundle(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_point([&]() -> CallResult {
-        std::array<PyObject*, 1> slots{};
+        std::array<PyRef, 1> slots;
         VK_TRY(extract_arguments(kBundleSignature, args, kwargs, slots));
         std::vector<PhaseHVec> items;
-        VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0])));
+        VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0].get())));
         return wrap_core(bundle(items));
     });
 }

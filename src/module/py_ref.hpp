@@ -45,7 +45,7 @@ private:
 
 /// Takes a new object that the interpreter must have made. A null result is an
 /// internal fatal error ("PyObject pointer is null"), except for exhausted
-/// memory, which unwinds as std::bad_alloc and is raised as MemoryError.
+/// memory, which unwinds as OutOfMemory and is raised as MemoryError.
 PyRef expect_new(PyObject* result);
 
 /// True when `object`'s type carries all bits of `flag`.

@@ -30,15 +30,15 @@ PyRef result_list(const std::vector<FactorResult>& results) {
 
 PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_point([&]() -> CallResult {
-        std::array<PyObject*, 3> slots{};
+        std::array<PyRef, 3> slots;
         VK_TRY(extract_arguments(kSignature, args, kwargs, slots));
         SharedAccess composite;
-        VK_TRY_ASSIGN(composite, for_argument("composite", to_phase_hvec(slots[0])));
+        VK_TRY_ASSIGN(composite, for_argument("composite", to_phase_hvec(slots[0].get())));
         std::vector<Codebook> codebooks;
-        VK_TRY_ASSIGN(codebooks, for_argument("codebooks", extract_vector_lists(slots[1])));
+        VK_TRY_ASSIGN(codebooks, for_argument("codebooks", extract_vector_lists(slots[1].get())));
         std::uint64_t max_iter = kDefaultMaxIter;
-        if (slots[2] != nullptr) {
-            VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2])));
+        if (slots[2]) {
+            VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2].get())));
         }
         return result_list(factorize(composite.record(), codebooks, max_iter));
     });

@@ -15,13 +15,16 @@ std::int64_t fold_coordinate(double unit) noexcept {
 
 // Positions are folded a block at a time so that the sums stay in cache and no
 // dim-sized sum arrays are allocated. Integer sums do not depend on the order of
-// the additions, so the result is the same as folding item after item.
+// the additions, so the result is the same as folding item after item. The
+// block's sums live on the heap (made once per call): threads may run with
+// small stacks.
 constexpr std::uint64_t kBlock = 2048;
 
 void fold_block(std::span<const PhaseHVec> items, const LevelTables& tables, std::uint64_t start,
-                std::uint64_t count, std::uint16_t* out, std::uint32_t n) noexcept {
-    std::int64_t cos_sums[kBlock] = {};
-    std::int64_t sin_sums[kBlock] = {};
+                std::uint64_t count, std::uint16_t* out, std::uint32_t n, std::int64_t* cos_sums,
+                std::int64_t* sin_sums) noexcept {
+    std::fill(cos_sums, cos_sums + count, 0);
+    std::fill(sin_sums, sin_sums + count, 0);
     const std::int64_t* cos_table = tables.cosine.data();
     const std::int64_t* sin_table = tables.sine.data();
     for (const PhaseHVec& item : items) {
@@ -63,8 +66,10 @@ Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items) {
         if (item.n != n) assert_equal_failed("phase-vector resolution mismatch in bundle", item.n, n);
     }
     PhaseHVec result{dim, n, PhaseArray::allocate(dim)};
+    std::vector<std::int64_t> sums(2 * kBlock);
     for (std::uint64_t start = 0; start < dim; start += kBlock) {
-        fold_block(items, tables, start, std::min(kBlock, dim - start), result.phases.data(), n);
+        fold_block(items, tables, start, std::min(kBlock, dim - start), result.phases.data(), n, sums.data(),
+                   sums.data() + kBlock);
     }
     return result;
 }

@@ -14,8 +14,9 @@ PhaseArray PhaseArray::allocate(std::uint64_t count) {
     if (count >= (std::uint64_t{1} << 62)) fatal_error("capacity overflow");
     PhaseArray array;
     if (count == 0) return array;
-    void* memory = std::malloc(static_cast<std::size_t>(count) * sizeof(std::uint16_t));
-    if (memory == nullptr) throw std::bad_alloc();
+    const std::uint64_t bytes = count * sizeof(std::uint16_t);
+    void* memory = std::malloc(static_cast<std::size_t>(bytes));
+    if (memory == nullptr) throw OutOfMemory(bytes, count, "phase levels");
     array.data_.reset(static_cast<std::uint16_t*>(memory));
     array.size_ = count;
     return array;

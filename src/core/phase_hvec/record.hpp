@@ -27,7 +27,7 @@ class PhaseArray {
 public:
     PhaseArray() = default;
 
-    /// Uninitialised storage for `count` levels. Throws std::bad_alloc when memory
+    /// Uninitialised storage for `count` levels. Throws OutOfMemory when memory
     /// cannot be obtained, and a "capacity overflow" fatal error when count * 2
     /// bytes would exceed the largest allocation size.
     static PhaseArray allocate(std::uint64_t count);
