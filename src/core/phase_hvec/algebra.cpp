@@ -6,17 +6,13 @@
 #include <vector>
 
 #include "../cpu/isa.hpp"
+#include "algebra_kernels.hpp"
 #include "angles.hpp"
 #include "table_cache.hpp"
 
 namespace verrakin {
-namespace {
 
-bool same_shape(const PhaseHVec& a, const PhaseHVec& b) noexcept { return a.dim == b.dim && a.n == b.n; }
-
-std::uint64_t common_length(const PhaseHVec& a, const PhaseHVec& b) noexcept {
-    return std::min(a.phases.size(), b.phases.size());
-}
+namespace detail {
 
 // The reference kernels widen to 32 bits. Since every level is below n, (a + b)
 // and (n - b + a) lie in [0, 2n), so one conditional subtraction is the remainder.
@@ -41,6 +37,8 @@ void subtract_levels_scalar(const std::uint16_t* a, const std::uint16_t* b, std:
 // a + b >= n exactly when a >= c, and then the result is a - c; otherwise it is
 // a - c + n, below n. Everything is mod 2^16, where n = 65536 adds nothing.
 // Unbind is the same with c = b: a - b, plus n when a < b.
+namespace {
+
 [[gnu::always_inline]] inline void add_levels_narrow(const std::uint16_t* a, const std::uint16_t* b,
                                                      std::uint16_t* out, std::uint64_t m,
                                                      std::uint32_t n) noexcept {
@@ -62,6 +60,8 @@ void subtract_levels_scalar(const std::uint16_t* a, const std::uint16_t* b, std:
     }
 }
 
+}  // namespace
+
 VK_TARGET_AVX2 void add_levels_avx2(const std::uint16_t* a, const std::uint16_t* b, std::uint16_t* out,
                                     std::uint64_t m, std::uint32_t n) noexcept {
     add_levels_narrow(a, b, out, m, n);
@@ -77,6 +77,17 @@ VK_TARGET_AVX512 void add_levels_avx512(const std::uint16_t* a, const std::uint1
 VK_TARGET_AVX512 void subtract_levels_avx512(const std::uint16_t* a, const std::uint16_t* b, std::uint16_t* out,
                                              std::uint64_t m, std::uint32_t n) noexcept {
     subtract_levels_narrow(a, b, out, m, n);
+}
+
+}  // namespace detail
+
+namespace {
+using namespace detail;
+
+bool same_shape(const PhaseHVec& a, const PhaseHVec& b) noexcept { return a.dim == b.dim && a.n == b.n; }
+
+std::uint64_t common_length(const PhaseHVec& a, const PhaseHVec& b) noexcept {
+    return std::min(a.phases.size(), b.phases.size());
 }
 
 using LevelKernel = void (*)(const std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint64_t,

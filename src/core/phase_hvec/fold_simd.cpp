@@ -4,6 +4,10 @@
 // 131072 items (|sum| <= 131071 * 16384 < 2^31).
 #include <immintrin.h>
 
+// GCC 12's intrinsics leave the unused pass-through operand of some
+// instructions undefined on purpose, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #include <algorithm>
 
 #include "../cpu/isa.hpp"

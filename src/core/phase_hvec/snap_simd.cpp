@@ -3,10 +3,13 @@
 // Each lane performs exactly the operations of snap_to_level (angles.hpp), in
 // the same order and with the same roundings (no fused multiply-add), so every
 // lane's approximate t, and with it every decision, has the scalar's bits. Lanes
-// the scalar hands to the step-by-step rule (a zero or non-finite coordinate, t
-// near a half level) and any lane whose level would leave [0, n) are finished
-// by snap_to_level_exact, as in the scalar rule.
+// the scalar treats apart (a zero or non-finite coordinate, t near a half level)
+// and any lane whose level would leave [0, n) are finished by snap_to_level.
 #include <immintrin.h>
+
+// GCC 12's intrinsics leave the unused pass-through operand of some
+// instructions undefined on purpose, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 #include <limits>
 
@@ -70,7 +73,7 @@ VK_TARGET_AVX2 void snap_levels_avx2(const double* y, const double* x, std::uint
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi32(levels, levels));
         for (unsigned rest = static_cast<unsigned>(~_mm256_movemask_pd(good)) & 0xFu; rest != 0; rest &= rest - 1) {
             const std::size_t lane = i + static_cast<unsigned>(__builtin_ctz(rest));
-            out[lane] = static_cast<std::uint16_t>(snap_to_level_exact(y[lane], x[lane], n));
+            out[lane] = static_cast<std::uint16_t>(snap_to_level(y[lane], x[lane], n));
         }
     }
     snap_levels_scalar(y + i, x + i, out + i, count - i, n);
@@ -125,7 +128,7 @@ VK_TARGET_AVX512 void snap_levels_avx512(const double* y, const double* x, std::
                          _mm256_cvtepi32_epi16(_mm512_maskz_cvttpd_epi32(good, level)));
         for (unsigned rest = static_cast<unsigned>(~good) & 0xFFu; rest != 0; rest &= rest - 1) {
             const std::size_t lane = i + static_cast<unsigned>(__builtin_ctz(rest));
-            out[lane] = static_cast<std::uint16_t>(snap_to_level_exact(y[lane], x[lane], n));
+            out[lane] = static_cast<std::uint16_t>(snap_to_level(y[lane], x[lane], n));
         }
     }
     snap_levels_scalar(y + i, x + i, out + i, count - i, n);
