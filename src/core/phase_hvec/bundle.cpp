@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../cpu/isa.hpp"
 #include "../fatal.hpp"
 #include "angles.hpp"
 #include "fold.hpp"
+#include "pair_bundle.hpp"
 #include "snap.hpp"
 
 namespace verrakin {
@@ -44,6 +46,12 @@ Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items) {
     }
     PhaseHVec result{dim, n, PhaseArray::allocate(dim)};
     if (dim == 0) return result;
+    // Two items at a small n: one read of the kept pair table per position (the
+    // scalar level keeps the step-by-step fold as the reference).
+    if (items.size() == 2 && n <= kPairLevels && active_isa() != Isa::scalar) {
+        bundle_pairs(items[0].phases.data(), items[1].phases.data(), result.phases.data(), dim, *pair_table(n), n);
+        return result;
+    }
     FoldScratch scratch;
     const FoldKernel kernel = choose_fold_kernel(items.size(), n);
     for (std::uint64_t start = 0; start < dim; start += kFoldBlock) {
