@@ -32,6 +32,8 @@ def test_forced_paths_match_model(isa):
 
 @pytest.mark.skipif(shutil.which("qemu-x86_64") is None, reason="qemu-user is not installed")
 @pytest.mark.skipif(sys.platform != "linux", reason="qemu-user emulates Linux processes")
+@pytest.mark.skipif(bool(os.environ.get("VERRAKIN_SANITIZER")),
+                    reason="the sanitizer runtime does not run under qemu-user")
 @pytest.mark.parametrize("cpu", ["Haswell", "Nehalem"])
 def test_emulated_cpus_match_model(cpu):
     run(["qemu-x86_64", "-cpu", cpu, sys.executable, SCRIPT, "--small"])
