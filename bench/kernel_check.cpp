@@ -184,7 +184,7 @@ void check_snap() {
 void check_fold() {
     for (std::uint32_t n : kResolutions) {
         const auto tables = fold_tables(n);
-        for (std::size_t item_count : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{9}, std::size_t{300}}) {
+        for (std::size_t item_count : {1, 2, 3, 4, 6, 7, 9, 300}) {
             const std::uint64_t dim = 1 + rng() % 3000;
             std::vector<PhaseHVec> items;
             for (std::size_t k = 0; k < item_count; ++k) {

@@ -49,25 +49,41 @@ void fold_reference(std::span<const PhaseHVec> items, const FoldTables& tables, 
     }
 }
 
-// One 64-bit addition per item and position carries both offset coordinates;
-// four items are added per pass over the block's sums.
+// One 64-bit addition per item and position carries both offset coordinates.
+// The first pass stores (up to four items), later passes add four items, then
+// two, then one, so that few passes go over the block's sums.
 void fold_packed(std::span<const PhaseHVec> items, const FoldTables& tables, std::uint64_t start,
                  std::size_t count, FoldScratch& scratch) noexcept {
     auto* sums = reinterpret_cast<std::uint64_t*>(scratch.sums.data());
-    std::fill(sums, sums + count, 0);
     const std::uint64_t* packed = tables.packed.data();
+    const auto levels = [&](std::size_t k) { return items[k].phases.data() + start; };
     std::size_t k = 0;
+    if (items.size() >= 4) {
+        const std::uint16_t *a = levels(0), *b = levels(1), *c = levels(2), *d = levels(3);
+        for (std::size_t i = 0; i < count; ++i) sums[i] = (packed[a[i]] + packed[b[i]]) + (packed[c[i]] + packed[d[i]]);
+        k = 4;
+    } else if (items.size() >= 2) {
+        const std::uint16_t *a = levels(0), *b = levels(1);
+        for (std::size_t i = 0; i < count; ++i) sums[i] = packed[a[i]] + packed[b[i]];
+        k = 2;
+    } else {
+        const std::uint16_t* a = levels(0);
+        for (std::size_t i = 0; i < count; ++i) sums[i] = packed[a[i]];
+        k = 1;
+    }
     for (; k + 4 <= items.size(); k += 4) {
-        const std::uint16_t* a = items[k].phases.data() + start;
-        const std::uint16_t* b = items[k + 1].phases.data() + start;
-        const std::uint16_t* c = items[k + 2].phases.data() + start;
-        const std::uint16_t* d = items[k + 3].phases.data() + start;
+        const std::uint16_t *a = levels(k), *b = levels(k + 1), *c = levels(k + 2), *d = levels(k + 3);
         for (std::size_t i = 0; i < count; ++i) {
             sums[i] += (packed[a[i]] + packed[b[i]]) + (packed[c[i]] + packed[d[i]]);
         }
     }
-    for (; k < items.size(); ++k) {
-        const std::uint16_t* a = items[k].phases.data() + start;
+    if (k + 2 <= items.size()) {
+        const std::uint16_t *a = levels(k), *b = levels(k + 1);
+        for (std::size_t i = 0; i < count; ++i) sums[i] += packed[a[i]] + packed[b[i]];
+        k += 2;
+    }
+    if (k < items.size()) {
+        const std::uint16_t* a = levels(k);
         for (std::size_t i = 0; i < count; ++i) sums[i] += packed[a[i]];
     }
     const std::int64_t offset = static_cast<std::int64_t>(items.size()) * kOffset;
