@@ -26,3 +26,8 @@ Isa active_isa() noexcept;
 const char* isa_name(Isa isa) noexcept;
 
 }  // namespace verrakin
+
+// Function attributes that compile one kernel for one level. The sets match
+// what detect() checks, so a kernel runs only where its instructions exist.
+#define VK_TARGET_AVX2 [[gnu::target("avx2,bmi2")]]
+#define VK_TARGET_AVX512 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx2,bmi2")]]

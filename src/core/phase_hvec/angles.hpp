@@ -46,6 +46,15 @@ inline std::uint32_t snap_to_level_exact(double y, double x, std::uint32_t n) no
     return euclidean_level(round_to_int64(t), n);
 }
 
+/// atan2(y, x) for finite x, y with x or y zero. C99 (Annex F) fixes these
+/// results and the C library returns them exactly: +-0 or +-pi on the x axis,
+/// +-pi/2 on the y axis, the sign taken from y.
+inline double axis_atan2(double y, double x) noexcept {
+    constexpr double kPi = 3.141592653589793;  // the double nearest to pi; half of it is pi/2 rounded
+    if (y == 0.0) return std::copysign(std::signbit(x) ? kPi : 0.0, y);
+    return std::copysign(kPi / 2, y);
+}
+
 namespace detail {
 
 /// atan(j / 64) for j = 0..64, from the C library (filled when the library loads).
@@ -82,10 +91,14 @@ inline double approximate_atan2(double y, double x) noexcept {
 /// input. The level depends on atan2 only through the rounding of t: where an
 /// approximation of t lies more than 1e-7 from every half-integer, its rounding
 /// is the rounding of the exact t (the two differ by less than 1e-9 for
-/// n <= 65536), so the C library's atan2 is called only near a half level, on
-/// an axis, or for non-finite input.
+/// n <= 65536), so the C library's atan2 is called only near a half level or
+/// for non-finite input; on an axis its exact value is known.
 inline std::uint32_t snap_to_level(double y, double x, std::uint32_t n) noexcept {
-    if (!(x != 0.0 && y != 0.0 && std::isfinite(x) && std::isfinite(y))) return snap_to_level_exact(y, x, n);
+    if (!(std::isfinite(x) && std::isfinite(y))) return snap_to_level_exact(y, x, n);
+    if (x == 0.0 || y == 0.0) {
+        const double t = (axis_atan2(y, x) / kTwoPi) * static_cast<double>(n);
+        return euclidean_level(round_to_int64(t), n);
+    }
     // Only an approximation of t is needed here, so the factor n / 2pi (hoisted
     // out of a caller's loop) replaces the division.
     const double t = detail::approximate_atan2(y, x) * (static_cast<double>(n) / kTwoPi);

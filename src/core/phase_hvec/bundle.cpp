@@ -3,42 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../cpu/isa.hpp"
 #include "../fatal.hpp"
 #include "angles.hpp"
+#include "fold.hpp"
+#include "pair_bundle.hpp"
+#include "snap.hpp"
 
 namespace verrakin {
 namespace {
 
 std::int64_t fold_coordinate(double unit) noexcept {
     return static_cast<std::int64_t>(std::round(unit * FOLD_SCALE));
-}
-
-// Positions are folded a block at a time so that the sums stay in cache and no
-// dim-sized sum arrays are allocated. Integer sums do not depend on the order of
-// the additions, so the result is the same as folding item after item. The
-// block's sums live on the heap (made once per call): threads may run with
-// small stacks.
-constexpr std::uint64_t kBlock = 2048;
-
-void fold_block(std::span<const PhaseHVec> items, const LevelTables& tables, std::uint64_t start,
-                std::uint64_t count, std::uint16_t* out, std::uint32_t n, std::int64_t* cos_sums,
-                std::int64_t* sin_sums) noexcept {
-    std::fill(cos_sums, cos_sums + count, 0);
-    std::fill(sin_sums, sin_sums + count, 0);
-    const std::int64_t* cos_table = tables.cosine.data();
-    const std::int64_t* sin_table = tables.sine.data();
-    for (const PhaseHVec& item : items) {
-        const std::uint16_t* levels = item.phases.data() + start;
-        for (std::uint64_t i = 0; i < count; ++i) {
-            cos_sums[i] += cos_table[levels[i]];
-            sin_sums[i] += sin_table[levels[i]];
-        }
-    }
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const double y = static_cast<double>(sin_sums[i]);
-        const double x = static_cast<double>(cos_sums[i]);
-        out[start + i] = static_cast<std::uint16_t>(snap_to_level(y, x, n));
-    }
 }
 
 }  // namespace
@@ -55,21 +31,33 @@ LevelTables level_tables(std::uint32_t n) {
     return tables;
 }
 
+// Positions are folded a block at a time, so the sums stay in cache and no
+// dim-sized sum arrays are allocated; each block's sums are snapped at once.
+// The level tables are a pure function of n, kept between calls.
 Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items) {
     if (items.empty()) return unexpected(PhaseError{"cannot bundle an empty list"});
     const std::uint64_t dim = items.front().dim;
     const std::uint32_t n = items.front().n;
-    const LevelTables tables = level_tables(n);
+    const std::shared_ptr<const FoldTables> tables = fold_tables(n);
     // Each item is checked in list order; the first that differs is reported.
     for (const PhaseHVec& item : items) {
         if (item.dim != dim) assert_equal_failed("phase-vector dimension mismatch in bundle", item.dim, dim);
         if (item.n != n) assert_equal_failed("phase-vector resolution mismatch in bundle", item.n, n);
     }
     PhaseHVec result{dim, n, PhaseArray::allocate(dim)};
-    std::vector<std::int64_t> sums(2 * kBlock);
-    for (std::uint64_t start = 0; start < dim; start += kBlock) {
-        fold_block(items, tables, start, std::min(kBlock, dim - start), result.phases.data(), n, sums.data(),
-                   sums.data() + kBlock);
+    if (dim == 0) return result;
+    // Two items at a small n: one read of the kept pair table per position (the
+    // scalar level keeps the step-by-step fold as the reference).
+    if (items.size() == 2 && n <= kPairLevels && active_isa() != Isa::scalar) {
+        bundle_pairs(items[0].phases.data(), items[1].phases.data(), result.phases.data(), dim, *pair_table(n), n);
+        return result;
+    }
+    FoldScratch scratch;
+    const FoldKernel kernel = choose_fold_kernel(items.size(), n);
+    for (std::uint64_t start = 0; start < dim; start += kFoldBlock) {
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFoldBlock, dim - start));
+        fold_block(kernel, items, *tables, start, count, scratch);
+        snap_levels(scratch.y.data(), scratch.x.data(), result.phases.data() + start, count, n);
     }
     return result;
 }

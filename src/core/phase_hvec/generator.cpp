@@ -1,24 +1,34 @@
 #include "generator.hpp"
 
-namespace verrakin {
-namespace {
-constexpr std::uint64_t kSeedMultiplier = 0xC2B2AE3D27D4EB4FULL;
-constexpr std::uint64_t kIndexStep = 0x9E3779B97F4A7C15ULL;  // golden-ratio increment
-constexpr std::uint64_t kMixMultiplier = 0xBF58476D1CE4E5B9ULL;
-}  // namespace
+#include "../cpu/isa.hpp"
+#include "generator_kernels.hpp"
 
-void generate_phases(std::span<std::uint16_t> out, std::uint32_t n, std::uint64_t seed) noexcept {
+namespace verrakin {
+
+namespace detail {
+
+// The reference: one full 64-bit remainder per phase.
+void generate_phases_scalar(std::uint16_t* out, std::size_t count, std::uint64_t first, std::uint32_t n,
+                            std::uint64_t seed) noexcept {
     const std::uint64_t s = seed * kSeedMultiplier;
     const std::uint64_t modulus = n;
-    std::uint64_t k = 0;  // i * kIndexStep, kept as a running sum
-    for (std::uint16_t& phase : out) {
-        std::uint64_t t = s ^ k;
-        t ^= t >> 29;
-        t *= kMixMultiplier;
-        t ^= t >> 32;
-        phase = static_cast<std::uint16_t>(t % modulus);  // full 64-bit remainder
+    std::uint64_t k = first * kIndexStep;  // i * kIndexStep, kept as a running sum
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<std::uint16_t>(mixed_word(s, k) % modulus);
         k += kIndexStep;
     }
+}
+
+}  // namespace detail
+
+// The one dispatch point of the generator.
+void generate_phases(std::span<std::uint16_t> out, std::uint32_t n, std::uint64_t seed) noexcept {
+    switch (active_isa()) {
+        case Isa::avx512: return detail::generate_phases_avx512(out.data(), out.size(), n, seed);
+        case Isa::avx2: return detail::generate_phases_avx2(out.data(), out.size(), n, seed);
+        case Isa::scalar: break;
+    }
+    detail::generate_phases_scalar(out.data(), out.size(), 0, n, seed);
 }
 
 Expected<PhaseHVec, PhaseError> random_vector(std::uint64_t dim, std::uint32_t n, std::uint64_t seed) {
