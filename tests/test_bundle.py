@@ -6,7 +6,7 @@ import pytest
 
 import model
 from helpers import NS, expect_panic, rand_vec, vec
-from verrakin import PhaseHVec
+from verrakin import PhaseHVec, resonator_factorize
 
 
 def folded(levels, n):
@@ -122,3 +122,42 @@ def _msg(what, left, right):
 def test_mismatch_panics(shapes, message):
     items = [PhaseHVec.random(d, n, i) for i, (d, n) in enumerate(shapes)]
     expect_panic(PhaseHVec.bundle, items, message=message)
+
+
+class FreshVectors:
+    """A sequence whose elements exist only while it is iterated: each item is
+    made on request, so the call holds the only reference to it."""
+
+    def __init__(self, seeds, dim=3000, n=16):
+        self.seeds, self.dim, self.n = seeds, dim, n
+
+    def __len__(self):
+        return len(self.seeds)
+
+    def __getitem__(self, i):
+        return PhaseHVec.random(self.dim, self.n, self.seeds[i])
+
+
+class ShrinkingList(list):
+    """A list that empties itself once iteration has started, dropping the
+    list's references to the vectors already handed out."""
+
+    def __iter__(self):
+        items = list(super().__iter__())
+        self.clear()
+        for item in items:
+            yield item
+            del item
+
+
+def test_items_made_or_dropped_during_iteration_are_kept_alive():
+    seeds = [11, 12, 13, 14, 15]
+    expected = PhaseHVec.bundle([PhaseHVec.random(3000, 16, s) for s in seeds]).phases()
+    assert PhaseHVec.bundle(FreshVectors(seeds)).phases() == expected
+    assert PhaseHVec.bundle(ShrinkingList(PhaseHVec.random(3000, 16, s) for s in seeds)).phases() == expected
+    books = [[PhaseHVec.random(3000, 16, 100 * f + j) for j in range(6)] for f in range(2)]
+    composite = books[0][2].bind(books[1][4])
+    expected_factors = resonator_factorize(composite, books)
+    fresh = [FreshVectors([100 * f + j for j in range(6)]) for f in range(2)]
+    assert resonator_factorize(composite, fresh) == expected_factors
+    assert resonator_factorize(composite, [ShrinkingList(book) for book in books]) == expected_factors

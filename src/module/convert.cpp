@@ -69,13 +69,6 @@ bool is_phase_hvec(PyObject* object) {
            PyType_IsSubtype(actual, reinterpret_cast<PyTypeObject*>(type));
 }
 
-PyResult<PhaseHVec> copy_element(PyObject* element) {
-    if (!is_phase_hvec(element)) return unexpected(PendingException::type_mismatch(element, phasehvec_type()));
-    SharedAccess access;
-    VK_TRY_ASSIGN(access, SharedAccess::take(element));
-    return access.record().copy();
-}
-
 // Walks a sequence (never a str) and converts each element with `convert`.
 template <class T, class Convert>
 PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
@@ -146,12 +139,22 @@ PyResult<SharedAccess> to_phase_hvec(PyObject* object) {
     return SharedAccess::take(object);
 }
 
-PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object) {
-    return extract_sequence<PhaseHVec>(object, copy_element);
+PyResult<PhaseHVec> ElementHolds::hold(PyObject* element) {
+    if (!is_phase_hvec(element)) return unexpected(PendingException::type_mismatch(element, phasehvec_type()));
+    Hold hold{PyRef::borrow(element), {}};
+    VK_TRY_ASSIGN(hold.access, SharedAccess::take(element));
+    PhaseHVec record = hold.access.record().view();
+    holds_.push_back(std::move(hold));
+    return record;
 }
 
-PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object) {
-    return extract_sequence<std::vector<PhaseHVec>>(object, extract_vector_list);
+PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object, ElementHolds& holds) {
+    return extract_sequence<PhaseHVec>(object, [&holds](PyObject* element) { return holds.hold(element); });
+}
+
+PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object, ElementHolds& holds) {
+    return extract_sequence<std::vector<PhaseHVec>>(
+        object, [&holds](PyObject* element) { return extract_vector_list(element, holds); });
 }
 
 void add_argument_note(PendingException& error, const char* parameter) {

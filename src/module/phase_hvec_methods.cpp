@@ -92,8 +92,9 @@ PyObject* phasehvec_bundle(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_point([&]() -> CallResult {
         std::array<PyRef, 1> slots;
         VK_TRY(extract_arguments(kBundleSignature, args, kwargs, slots));
+        ElementHolds holds;  // outlives the records that read the items in place
         std::vector<PhaseHVec> items;
-        VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0].get())));
+        VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0].get(), holds)));
         return wrap_core(bundle(items));
     });
 }

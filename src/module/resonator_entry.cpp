@@ -34,8 +34,9 @@ PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
         VK_TRY(extract_arguments(kSignature, args, kwargs, slots));
         SharedAccess composite;
         VK_TRY_ASSIGN(composite, for_argument("composite", to_phase_hvec(slots[0].get())));
+        ElementHolds holds;  // outlives the records that read the entries in place
         std::vector<Codebook> codebooks;
-        VK_TRY_ASSIGN(codebooks, for_argument("codebooks", extract_vector_lists(slots[1].get())));
+        VK_TRY_ASSIGN(codebooks, for_argument("codebooks", extract_vector_lists(slots[1].get(), holds)));
         std::uint64_t max_iter = kDefaultMaxIter;
         if (slots[2]) {
             VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2].get())));

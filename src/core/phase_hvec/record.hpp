@@ -22,6 +22,14 @@ struct PhaseError {
     const char* message;
 };
 
+namespace detail {
+/// Frees an array of levels, unless it belongs to another record (a view).
+struct FreeLevels {
+    bool owns = true;
+    void operator()(std::uint16_t* p) const noexcept;
+};
+}  // namespace detail
+
 /// An owned, contiguous array of 16-bit phase levels, allocated at its exact size.
 class PhaseArray {
 public:
@@ -39,6 +47,10 @@ public:
 
     PhaseArray clone() const;
 
+    /// An array that reads `count` levels at `data` in place and never frees
+    /// them: the owner must outlive it and never change the levels.
+    static PhaseArray view(const std::uint16_t* data, std::uint64_t count) noexcept;
+
     std::uint64_t size() const noexcept { return size_; }
     std::uint16_t* data() noexcept { return data_.get(); }
     const std::uint16_t* data() const noexcept { return data_.get(); }
@@ -48,10 +60,7 @@ public:
     }
 
 private:
-    struct FreeDeleter {
-        void operator()(std::uint16_t* p) const noexcept;
-    };
-    std::unique_ptr<std::uint16_t[], FreeDeleter> data_;
+    std::unique_ptr<std::uint16_t[], detail::FreeLevels> data_;
     std::uint64_t size_ = 0;
 };
 
@@ -61,6 +70,8 @@ struct PhaseHVec {
     PhaseArray phases;
 
     PhaseHVec copy() const { return {dim, n, phases.clone()}; }
+    /// The same record reading this one's levels in place (see PhaseArray::view).
+    PhaseHVec view() const noexcept { return {dim, n, PhaseArray::view(phases.data(), phases.size())}; }
 };
 
 }  // namespace verrakin
