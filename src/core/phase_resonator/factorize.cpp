@@ -1,5 +1,6 @@
 #include "factorize.hpp"
 
+#include <algorithm>
 #include <map>
 
 #include "../fatal.hpp"
@@ -41,6 +42,28 @@ void book_dots(const LevelBook& book, const PhasorVec& b, std::vector<double>& o
     for (const LevelBook::Run& run : book.runs) {
         level_dots(book.entries.data() + run.first, run.count, *run.grid, b.re.data(), b.im.data(), b.size(),
                    out.data() + run.first);
+    }
+}
+
+// Weights and superposition fused: entries go in chunks small enough to stay
+// in the core's cache between their weighing and their superposition, so each
+// entry comes from memory once per factor update. A chunk's weights depend only
+// on the target, and the chunks are superposed in entry order.
+constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
+
+void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, std::vector<double>& weights,
+                              std::vector<double>& acc_re, std::vector<double>& acc_im) {
+    weights.resize(book.size());
+    const std::size_t length = target.size();
+    const std::size_t fit = length == 0 ? book.size() : kChunkBytes / (2 * length) / 16 * 16;
+    const std::size_t chunk = fit < 16 ? 16 : fit;
+    for (const LevelBook::Run& run : book.runs) {
+        for (std::size_t first = run.first; first < run.first + run.count; first += chunk) {
+            const std::size_t count = std::min(chunk, run.first + run.count - first);
+            const std::uint16_t* const* entries = book.entries.data() + first;
+            level_dots(entries, count, *run.grid, target.re.data(), target.im.data(), length, weights.data() + first);
+            level_superpose(entries, count, *run.grid, weights.data() + first, length, acc_re.data(), acc_im.data());
+        }
     }
 }
 
@@ -123,11 +146,8 @@ void update_factor(std::size_t k, const PhasorVec& composite, const std::vector<
     for (std::size_t m = 0; m < estimates.size(); ++m) {
         if (m != k) unbind_estimate(s.target, estimates[m]);
     }
-    // The weights do not depend on the accumulators, so all are taken first;
-    // the superposition still runs in entry order.
-    book_dots(books[k], s.target, s.weights);
     clear_accumulators(s, composite.size());
-    book_superpose(books[k], s.weights, s.acc_re, s.acc_im);
+    book_weigh_and_superpose(books[k], s.target, s.weights, s.acc_re, s.acc_im);
     snap_to_grid(s.acc_re, s.acc_im, grid, s.levels, estimates[k]);
 }
 

@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <vector>
 
 #include "level_kernels.hpp"
 
@@ -29,6 +30,13 @@ VERRAKIN_AVX512 RegisterTable load_register_table(const GridPhasors& grid) {
     return {_mm512_load_pd(c), _mm512_load_pd(c + 8), _mm512_load_pd(s), _mm512_load_pd(s + 8)};
 }
 
+// A two-source permute reads only the low four bits of each index, so a level
+// shifted down to the low bits of its lane needs no mask.
+template <int S>
+VERRAKIN_AVX512 inline __m512i level_in_lane(const RegisterTable&, __m512i packed) {
+    return _mm512_srli_epi64(packed, 16 * S);
+}
+
 VERRAKIN_AVX512 inline __m512d cos_of(const RegisterTable& t, __m512i level) {
     return _mm512_permutex2var_pd(t.cos_lo, level, t.cos_hi);
 }
@@ -49,9 +57,9 @@ VERRAKIN_AVX512 inline __m512d sin_of(const MemoryTable& t, __m512i level) {
     return _mm512_i64gather_pd(level, t.sin, 8);
 }
 
-// Level S of the four 16-bit levels packed in each 64-bit lane.
+// Level S of the four 16-bit levels packed in each 64-bit lane, as a gather index.
 template <int S>
-VERRAKIN_AVX512 inline __m512i level_in_lane(__m512i packed) {
+VERRAKIN_AVX512 inline __m512i level_in_lane(const MemoryTable&, __m512i packed) {
     return _mm512_and_si512(_mm512_srli_epi64(packed, 16 * S), _mm512_set1_epi64(0xFFFF));
 }
 
@@ -67,35 +75,57 @@ VERRAKIN_AVX512 inline void add_position(__m512d* sums, const Table& table, cons
                                          double b_im) {
     const __m512d re = _mm512_set1_pd(b_re);
     const __m512d im = _mm512_set1_pd(b_im);
-    for (int g = 0; g < G; ++g) sums[g] = add_term(sums[g], table, level_in_lane<S>(packed[g]), re, im);
+    for (int g = 0; g < G; ++g) sums[g] = add_term(sums[g], table, level_in_lane<S>(table, packed[g]), re, im);
+}
+
+// Turns eight rows of eight 64-bit words into eight columns: out[q] holds word q
+// of every row, row l in lane l (unpack pairs, then 128-bit and 256-bit halves).
+VERRAKIN_AVX512 inline void transpose_words(const __m512i* rows, __m512i* out) {
+    __m512i t[8], u[8];
+    for (int r = 0; r < 8; r += 2) {
+        t[r] = _mm512_unpacklo_epi64(rows[r], rows[r + 1]);      // words 0 2 4 6 of rows r, r+1
+        t[r + 1] = _mm512_unpackhi_epi64(rows[r], rows[r + 1]);  // words 1 3 5 7
+    }
+    for (int r = 0; r < 8; r += 4) {
+        for (int h = 0; h < 2; ++h) {
+            u[r + 2 * h] = _mm512_shuffle_i64x2(t[r + h], t[r + h + 2], 0x88);      // words 0 4 (or 1 5)
+            u[r + 2 * h + 1] = _mm512_shuffle_i64x2(t[r + h], t[r + h + 2], 0xDD);  // words 2 6 (or 3 7)
+        }
+    }
+    // u[0]: words 0,4; u[1]: 2,6; u[2]: 1,5; u[3]: 3,7 of rows 0-3; u[4..7] the same of rows 4-7.
+    constexpr int first[4] = {0, 2, 1, 3};
+    for (int k = 0; k < 4; ++k) {
+        out[first[k]] = _mm512_shuffle_i64x2(u[k], u[k + 4], 0x88);
+        out[first[k] + 4] = _mm512_shuffle_i64x2(u[k], u[k + 4], 0xDD);
+    }
 }
 
 // Eight entries per group, G groups side by side (independent chains hide the
-// latency of the dependent adds). Four positions of all eight entries come in
-// with one gather of 64-bit words, taken relative to the first entry.
+// latency of the dependent adds). Each entry's next 32 levels are one 64-byte
+// load; a transpose turns them into eight vectors of four positions of all
+// eight entries.
 template <int G, class Table>
 VERRAKIN_AVX512 void dots_block(const std::uint16_t* const* entries, const Table& table, const double* b_re,
                                 const double* b_im, std::size_t length, double* out) {
-    const std::uint16_t* base = entries[0];
-    __m512i offsets[G];
     __m512d sums[G];
-    for (int g = 0; g < G; ++g) {
-        alignas(64) long long bytes[8];
-        for (int l = 0; l < 8; ++l) {
-            bytes[l] = static_cast<long long>(reinterpret_cast<std::uintptr_t>(entries[8 * g + l]) -
-                                              reinterpret_cast<std::uintptr_t>(base));
-        }
-        offsets[g] = _mm512_load_si512(bytes);
-        sums[g] = _mm512_setzero_pd();
-    }
+    for (int g = 0; g < G; ++g) sums[g] = _mm512_setzero_pd();
     std::size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        __m512i packed[G];
-        for (int g = 0; g < G; ++g) packed[g] = _mm512_i64gather_epi64(offsets[g], base + i, 1);
-        add_position<0, G>(sums, table, packed, b_re[i], b_im[i]);
-        add_position<1, G>(sums, table, packed, b_re[i + 1], b_im[i + 1]);
-        add_position<2, G>(sums, table, packed, b_re[i + 2], b_im[i + 2]);
-        add_position<3, G>(sums, table, packed, b_re[i + 3], b_im[i + 3]);
+    for (; i + 32 <= length; i += 32) {
+        __m512i words[G][8];
+        for (int g = 0; g < G; ++g) {
+            __m512i rows[8];
+            for (int l = 0; l < 8; ++l) rows[l] = _mm512_loadu_si512(entries[8 * g + l] + i);
+            transpose_words(rows, words[g]);
+        }
+        for (int q = 0; q < 8; ++q) {
+            __m512i packed[G];
+            for (int g = 0; g < G; ++g) packed[g] = words[g][q];
+            const std::size_t at = i + 4 * q;
+            add_position<0, G>(sums, table, packed, b_re[at], b_im[at]);
+            add_position<1, G>(sums, table, packed, b_re[at + 1], b_im[at + 1]);
+            add_position<2, G>(sums, table, packed, b_re[at + 2], b_im[at + 2]);
+            add_position<3, G>(sums, table, packed, b_re[at + 3], b_im[at + 3]);
+        }
     }
     for (; i < length; ++i) {
         const __m512d re = _mm512_set1_pd(b_re[i]);
@@ -107,6 +137,85 @@ VERRAKIN_AVX512 void dots_block(const std::uint16_t* const* entries, const Table
         }
     }
     for (int g = 0; g < G; ++g) _mm512_storeu_pd(out + 8 * g, sums[g]);
+}
+
+// Resolutions up to 16 with many entries: the term of every level at a
+// position, cos(x) * b_re[i] + sin(x) * b_im[i], is the same for every entry, so
+// it is computed once per (position, level), rounded exactly as the term itself,
+// and each entry's sum adds the tabled term. Positions go in blocks whose
+// 16 terms each stay in L1; every sum carries over from block to block, still
+// over i ascending.
+constexpr std::size_t kTermBlock = 128;
+
+VERRAKIN_AVX512 void fill_terms(const RegisterTable& t, const double* b_re, const double* b_im, std::size_t from,
+                                std::size_t to, double* terms) {
+    for (std::size_t i = from; i < to; ++i) {
+        const __m512d re = _mm512_set1_pd(b_re[i]);
+        const __m512d im = _mm512_set1_pd(b_im[i]);
+        double* row = terms + 16 * (i - from);
+        _mm512_storeu_pd(row, _mm512_add_pd(_mm512_mul_pd(t.cos_lo, re), _mm512_mul_pd(t.sin_lo, im)));
+        _mm512_storeu_pd(row + 8, _mm512_add_pd(_mm512_mul_pd(t.cos_hi, re), _mm512_mul_pd(t.sin_hi, im)));
+    }
+}
+
+template <int S, int G>
+VERRAKIN_AVX512 inline void add_tabled(__m512d* sums, const double* row, const __m512i* packed) {
+    const __m512d lo = _mm512_loadu_pd(row);
+    const __m512d hi = _mm512_loadu_pd(row + 8);
+    for (int g = 0; g < G; ++g) {
+        sums[g] = _mm512_add_pd(sums[g], _mm512_permutex2var_pd(lo, _mm512_srli_epi64(packed[g], 16 * S), hi));
+    }
+}
+
+template <int G>
+VERRAKIN_AVX512 void tabled_dots_block(const std::uint16_t* const* entries, const double* terms, std::size_t from,
+                                       std::size_t to, double* out) {
+    __m512d sums[G];
+    for (int g = 0; g < G; ++g) sums[g] = _mm512_loadu_pd(out + 8 * g);
+    std::size_t i = from;
+    for (; i + 32 <= to; i += 32) {
+        __m512i words[G][8];
+        for (int g = 0; g < G; ++g) {
+            __m512i rows[8];
+            for (int l = 0; l < 8; ++l) rows[l] = _mm512_loadu_si512(entries[8 * g + l] + i);
+            transpose_words(rows, words[g]);
+        }
+        for (int q = 0; q < 8; ++q) {
+            __m512i packed[G];
+            for (int g = 0; g < G; ++g) packed[g] = words[g][q];
+            const double* row = terms + 16 * (i - from + 4 * q);
+            add_tabled<0, G>(sums, row, packed);
+            add_tabled<1, G>(sums, row + 16, packed);
+            add_tabled<2, G>(sums, row + 32, packed);
+            add_tabled<3, G>(sums, row + 48, packed);
+        }
+    }
+    for (; i < to; ++i) {
+        __m512i packed[G];
+        for (int g = 0; g < G; ++g) {
+            alignas(64) long long levels[8];
+            for (int l = 0; l < 8; ++l) levels[l] = entries[8 * g + l][i];
+            packed[g] = _mm512_load_si512(levels);
+        }
+        add_tabled<0, G>(sums, terms + 16 * (i - from), packed);
+    }
+    for (int g = 0; g < G; ++g) _mm512_storeu_pd(out + 8 * g, sums[g]);
+}
+
+VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                                 const double* b_re, const double* b_im, std::size_t length, double* out) {
+    const RegisterTable table = load_register_table(grid);
+    std::vector<double> terms(16 * kTermBlock);
+    const std::size_t vectored = count - count % 8;
+    for (std::size_t j = 0; j < vectored; ++j) out[j] = 0.0;
+    for (std::size_t from = 0; from < length; from += kTermBlock) {
+        const std::size_t to = length - from < kTermBlock ? length : from + kTermBlock;
+        fill_terms(table, b_re, b_im, from, to, terms.data());
+        std::size_t j = 0;
+        for (; j + 16 <= vectored; j += 16) tabled_dots_block<2>(entries + j, terms.data(), from, to, out + j);
+        for (; j < vectored; j += 8) tabled_dots_block<1>(entries + j, terms.data(), from, to, out + j);
+    }
+    level_dots_scalar(entries + vectored, count - vectored, grid, b_re, b_im, length, out + vectored);
 }
 
 template <class Table>
@@ -177,7 +286,9 @@ VERRAKIN_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t 
 VERRAKIN_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count,
                                        const GridPhasors& grid, const double* b_re, const double* b_im,
                                        std::size_t length, double* out) {
-    if (grid.resolution() <= 16) {
+    if (grid.resolution() <= 16 && count >= 16) {
+        tabled_dots(entries, count, grid, b_re, b_im, length, out);
+    } else if (grid.resolution() <= 16) {
         dots(entries, count, grid, load_register_table(grid), b_re, b_im, length, out);
     } else {
         dots(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
