@@ -5,6 +5,13 @@
 // rounded instruction (no fused multiply-add).
 #include <immintrin.h>
 
+// GCC 12 starts the "undefined" source vector of gathers and permutes as a
+// self-initialised variable and then warns, after inlining, that it may be
+// used uninitialised (or, at low optimisation, that it is); every lane of it
+// is overwritten.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
 #include "level_kernels.hpp"
 
 #define VERRAKIN_AVX2 __attribute__((target("avx2,bmi2")))
