@@ -23,32 +23,61 @@
 namespace verrakin::detail {
 namespace {
 
-// Resolutions up to 16: each table sits in two registers and a lookup is one
-// two-source permute (indices use their low four bits; levels are below n).
+// Resolutions up to 16 * P (P = 1, 2, 4): each table sits in 2P registers. A
+// lookup is P two-source permutes, which read only the low four bits of each
+// index, and a blend on bits 4 and 5 among their results.
+template <int P>
 struct RegisterTable {
-    __m512d cos_lo, cos_hi, sin_lo, sin_hi;
+    __m512d cos[2 * P];
+    __m512d sin[2 * P];
 };
 
-VERRAKIN_AVX512 RegisterTable load_register_table(const GridPhasors& grid) {
-    alignas(64) double c[16] = {};
-    alignas(64) double s[16] = {};
+template <int P>
+VERRAKIN_AVX512 RegisterTable<P> load_register_table(const GridPhasors& grid) {
+    alignas(64) double c[16 * P] = {};
+    alignas(64) double s[16 * P] = {};
     std::memcpy(c, grid.cosines(), grid.resolution() * sizeof(double));
     std::memcpy(s, grid.sines(), grid.resolution() * sizeof(double));
-    return {_mm512_load_pd(c), _mm512_load_pd(c + 8), _mm512_load_pd(s), _mm512_load_pd(s + 8)};
+    RegisterTable<P> t;
+    for (int r = 0; r < 2 * P; ++r) {
+        t.cos[r] = _mm512_load_pd(c + 8 * r);
+        t.sin[r] = _mm512_load_pd(s + 8 * r);
+    }
+    return t;
 }
 
-// A two-source permute reads only the low four bits of each index, so a level
+template <int P>
+VERRAKIN_AVX512 inline __m512d register_lookup(const __m512d* table, __m512i level) {
+    __m512d part[P];
+    for (int p = 0; p < P; ++p) part[p] = _mm512_permutex2var_pd(table[2 * p], level, table[2 * p + 1]);
+    if constexpr (P == 1) {
+        return part[0];
+    } else {
+        const __mmask8 bit4 = _mm512_test_epi64_mask(level, _mm512_set1_epi64(16));
+        if constexpr (P == 2) {
+            return _mm512_mask_blend_pd(bit4, part[0], part[1]);
+        } else {
+            const __mmask8 bit5 = _mm512_test_epi64_mask(level, _mm512_set1_epi64(32));
+            return _mm512_mask_blend_pd(bit5, _mm512_mask_blend_pd(bit4, part[0], part[1]),
+                                        _mm512_mask_blend_pd(bit4, part[2], part[3]));
+        }
+    }
+}
+
+// The permutes and blends read only the low six bits of each index, so a level
 // shifted down to the low bits of its lane needs no mask.
-template <int S>
-VERRAKIN_AVX512 inline __m512i level_in_lane(const RegisterTable&, __m512i packed) {
+template <int S, int P>
+VERRAKIN_AVX512 inline __m512i level_in_lane(const RegisterTable<P>&, __m512i packed) {
     return _mm512_srli_epi64(packed, 16 * S);
 }
 
-VERRAKIN_AVX512 inline __m512d cos_of(const RegisterTable& t, __m512i level) {
-    return _mm512_permutex2var_pd(t.cos_lo, level, t.cos_hi);
+template <int P>
+VERRAKIN_AVX512 inline __m512d cos_of(const RegisterTable<P>& t, __m512i level) {
+    return register_lookup<P>(t.cos, level);
 }
-VERRAKIN_AVX512 inline __m512d sin_of(const RegisterTable& t, __m512i level) {
-    return _mm512_permutex2var_pd(t.sin_lo, level, t.sin_hi);
+template <int P>
+VERRAKIN_AVX512 inline __m512d sin_of(const RegisterTable<P>& t, __m512i level) {
+    return register_lookup<P>(t.sin, level);
 }
 
 // Larger resolutions: gathers from the grid's table.
@@ -154,14 +183,14 @@ VERRAKIN_AVX512 void dots_block(const std::uint16_t* const* entries, const Table
 // over i ascending.
 constexpr std::size_t kTermBlock = 128;
 
-VERRAKIN_AVX512 void fill_terms(const RegisterTable& t, const double* b_re, const double* b_im, std::size_t from,
+VERRAKIN_AVX512 void fill_terms(const RegisterTable<1>& t, const double* b_re, const double* b_im, std::size_t from,
                                 std::size_t to, double* terms) {
     for (std::size_t i = from; i < to; ++i) {
         const __m512d re = _mm512_set1_pd(b_re[i]);
         const __m512d im = _mm512_set1_pd(b_im[i]);
         double* row = terms + 16 * (i - from);
-        _mm512_storeu_pd(row, _mm512_add_pd(_mm512_mul_pd(t.cos_lo, re), _mm512_mul_pd(t.sin_lo, im)));
-        _mm512_storeu_pd(row + 8, _mm512_add_pd(_mm512_mul_pd(t.cos_hi, re), _mm512_mul_pd(t.sin_hi, im)));
+        _mm512_storeu_pd(row, _mm512_add_pd(_mm512_mul_pd(t.cos[0], re), _mm512_mul_pd(t.sin[0], im)));
+        _mm512_storeu_pd(row + 8, _mm512_add_pd(_mm512_mul_pd(t.cos[1], re), _mm512_mul_pd(t.sin[1], im)));
     }
 }
 
@@ -211,7 +240,7 @@ VERRAKIN_AVX512 void tabled_dots_block(const std::uint16_t* const* entries, cons
 
 VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                  const double* b_re, const double* b_im, std::size_t length, double* out) {
-    const RegisterTable table = load_register_table(grid);
+    const RegisterTable<1> table = load_register_table<1>(grid);
     std::vector<double> terms(16 * kTermBlock);
     const std::size_t vectored = count - count % 8;
     for (std::size_t j = 0; j < vectored; ++j) out[j] = 0.0;
@@ -293,24 +322,28 @@ VERRAKIN_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t 
 VERRAKIN_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count,
                                        const GridPhasors& grid, const double* b_re, const double* b_im,
                                        std::size_t length, double* out) {
-    if (grid.resolution() <= 16 && count >= 16) {
-        tabled_dots(entries, count, grid, b_re, b_im, length, out);
-    } else if (grid.resolution() <= 16) {
-        dots(entries, count, grid, load_register_table(grid), b_re, b_im, length, out);
-    } else {
-        dots(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
-    }
+    const std::uint32_t n = grid.resolution();
+    if (n <= 16 && count >= 16) return tabled_dots(entries, count, grid, b_re, b_im, length, out);
+    if (n <= 16) return dots(entries, count, grid, load_register_table<1>(grid), b_re, b_im, length, out);
+    if (n <= 32) return dots(entries, count, grid, load_register_table<2>(grid), b_re, b_im, length, out);
+    if (n <= 64) return dots(entries, count, grid, load_register_table<4>(grid), b_re, b_im, length, out);
+    dots(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
 }
 
 VERRAKIN_AVX512 void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count,
                                             const GridPhasors& grid, const double* weights, std::size_t length,
                                             double* acc_re, double* acc_im) {
-    if (grid.resolution() <= 16) {
-        superpose(entries, count, grid, load_register_table(grid), weights, length, acc_re, acc_im);
-    } else {
-        superpose(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, weights, length, acc_re,
-                  acc_im);
+    const std::uint32_t n = grid.resolution();
+    if (n <= 16) {
+        return superpose(entries, count, grid, load_register_table<1>(grid), weights, length, acc_re, acc_im);
     }
+    if (n <= 32) {
+        return superpose(entries, count, grid, load_register_table<2>(grid), weights, length, acc_re, acc_im);
+    }
+    if (n <= 64) {
+        return superpose(entries, count, grid, load_register_table<4>(grid), weights, length, acc_re, acc_im);
+    }
+    superpose(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, weights, length, acc_re, acc_im);
 }
 
 }  // namespace verrakin::detail
