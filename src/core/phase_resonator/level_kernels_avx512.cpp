@@ -213,7 +213,15 @@ VERRAKIN_AVX512 void tabled_dots_block(const std::uint16_t* const* entries, cons
         __m512i words[G][8];
         for (int g = 0; g < G; ++g) {
             __m512i rows[8];
-            for (int l = 0; l < 8; ++l) rows[l] = _mm512_loadu_si512(entries[8 * g + l] + i);
+            for (int l = 0; l < 8; ++l) {
+                const std::uint16_t* p = entries[8 * g + l] + i;
+                rows[l] = _mm512_loadu_si512(p);
+                // The same entry's levels of the next block: by the time the other
+                // entries of this block are done, they are in cache (a hint only,
+                // it never faults past the end).
+                const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(p) + sizeof(std::uint16_t) * kTermBlock;
+                _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+            }
             transpose_words(rows, words[g]);
         }
         for (int q = 0; q < 8; ++q) {
