@@ -205,7 +205,7 @@ def test_recovers_the_bound_entries():
 
 # Shapes that reach every block and tail of the vector kernels: groups of 8 and
 # 16 entries and their remainders, 4-, 8- and 32-position steps, 128-position
-# term blocks, register tables (n <= 16) and memory tables, codebooks whose
+# term blocks, tables in registers (n <= 16, 32, 64) and in memory, codebooks whose
 # entries change resolution part-way (each run of equal n is its own kernel call).
 WIDE = [
     # (composite n, dim, [[entry n per entry] per codebook], max_iter)
@@ -215,6 +215,7 @@ WIDE = [
     (3, 45, [[3] * 20, [65536] * 16], 4),
     (16, 32, [[16] * 9 + [64] * 9 + [16] * 18, [16] * 40], 8),
     (65536, 33, [[65536] * 17, [2] * 16], 5),
+    (40, 70, [[40] * 17, [20] * 8, [40] * 3], 5),
 ]
 
 

@@ -256,6 +256,7 @@ VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_
         const std::size_t to = length - from < kTermBlock ? length : from + kTermBlock;
         fill_terms(table, b_re, b_im, from, to, terms.data());
         std::size_t j = 0;
+        for (; j + 32 <= vectored; j += 32) tabled_dots_block<4>(entries + j, terms.data(), from, to, out + j);
         for (; j + 16 <= vectored; j += 16) tabled_dots_block<2>(entries + j, terms.data(), from, to, out + j);
         for (; j < vectored; j += 8) tabled_dots_block<1>(entries + j, terms.data(), from, to, out + j);
     }
