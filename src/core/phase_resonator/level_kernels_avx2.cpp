@@ -116,7 +116,14 @@ VERRAKIN_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::siz
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
     std::size_t j = 0;
     for (; j + 8 <= count; j += 8) dots_block(entries + j, grid.cosines(), grid.sines(), b_re, b_im, length, out + j);
-    level_dots_scalar(entries + j, count - j, grid, b_re, b_im, length, out + j);
+    if (j == count) return;
+    // The last few entries fill a group whose spare lanes repeat the last
+    // entry; lanes are independent sums, so the spare results are dropped.
+    const std::uint16_t* group[8];
+    double sums[8];
+    for (std::size_t l = 0; l < 8; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
+    dots_block(group, grid.cosines(), grid.sines(), b_re, b_im, length, sums);
+    for (std::size_t l = 0; j + l < count; ++l) out[j + l] = sums[l];
 }
 
 VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,

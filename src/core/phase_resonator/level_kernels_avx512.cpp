@@ -175,6 +175,22 @@ VERRAKIN_AVX512 void dots_block(const std::uint16_t* const* entries, const Table
     for (int g = 0; g < G; ++g) _mm512_storeu_pd(out + 8 * g, sums[g]);
 }
 
+template <class Table>
+VERRAKIN_AVX512 void dots(const std::uint16_t* const* entries, std::size_t count, const Table& table,
+                          const double* b_re, const double* b_im, std::size_t length, double* out) {
+    std::size_t j = 0;
+    for (; j + 16 <= count; j += 16) dots_block<2>(entries + j, table, b_re, b_im, length, out + j);
+    for (; j + 8 <= count; j += 8) dots_block<1>(entries + j, table, b_re, b_im, length, out + j);
+    if (j == count) return;
+    // The last few entries fill a group whose spare lanes repeat the last
+    // entry; lanes are independent sums, so the spare results are dropped.
+    const std::uint16_t* group[8];
+    double sums[8];
+    for (std::size_t l = 0; l < 8; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
+    dots_block<1>(group, table, b_re, b_im, length, sums);
+    for (std::size_t l = 0; j + l < count; ++l) out[j + l] = sums[l];
+}
+
 // Resolutions up to 16 with many entries: the term of every level at a
 // position, cos(x) * b_re[i] + sin(x) * b_im[i], is the same for every entry, so
 // it is computed once per (position, level), rounded exactly as the term itself,
@@ -260,17 +276,7 @@ VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_
         for (; j + 16 <= vectored; j += 16) tabled_dots_block<2>(entries + j, terms.data(), from, to, out + j);
         for (; j < vectored; j += 8) tabled_dots_block<1>(entries + j, terms.data(), from, to, out + j);
     }
-    level_dots_scalar(entries + vectored, count - vectored, grid, b_re, b_im, length, out + vectored);
-}
-
-template <class Table>
-VERRAKIN_AVX512 void dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
-                          const Table& table, const double* b_re, const double* b_im, std::size_t length,
-                          double* out) {
-    std::size_t j = 0;
-    for (; j + 16 <= count; j += 16) dots_block<2>(entries + j, table, b_re, b_im, length, out + j);
-    for (; j + 8 <= count; j += 8) dots_block<1>(entries + j, table, b_re, b_im, length, out + j);
-    level_dots_scalar(entries + j, count - j, grid, b_re, b_im, length, out + j);
+    dots(entries + vectored, count - vectored, table, b_re, b_im, length, out + vectored);
 }
 
 // Eight levels starting at p, widened to one per 64-bit lane.
@@ -333,10 +339,10 @@ VERRAKIN_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std:
                                        std::size_t length, double* out) {
     const std::uint32_t n = grid.resolution();
     if (n <= 16 && count >= 16) return tabled_dots(entries, count, grid, b_re, b_im, length, out);
-    if (n <= 16) return dots(entries, count, grid, load_register_table<1>(grid), b_re, b_im, length, out);
-    if (n <= 32) return dots(entries, count, grid, load_register_table<2>(grid), b_re, b_im, length, out);
-    if (n <= 64) return dots(entries, count, grid, load_register_table<4>(grid), b_re, b_im, length, out);
-    dots(entries, count, grid, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
+    if (n <= 16) return dots(entries, count, load_register_table<1>(grid), b_re, b_im, length, out);
+    if (n <= 32) return dots(entries, count, load_register_table<2>(grid), b_re, b_im, length, out);
+    if (n <= 64) return dots(entries, count, load_register_table<4>(grid), b_re, b_im, length, out);
+    dots(entries, count, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
 }
 
 VERRAKIN_AVX512 void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count,
