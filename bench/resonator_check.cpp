@@ -108,7 +108,7 @@ int main() {
         paths.push_back({Isa::avx512, detail::level_dots_avx512, detail::level_superpose_avx512});
     }
     const std::uint32_t resolutions[] = {2, 3, 15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 255, 256, 4096, 65536};
-    const std::size_t counts[] = {1, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 40};
+    const std::size_t counts[] = {1, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 40, 64, 71};
     const std::size_t lengths[] = {0, 1, 3, 4, 5, 31, 32, 33, 100, 127, 128, 129, 160, 257, 300};
     for (const Path& path : paths) {
         for (std::uint32_t n : resolutions) {
