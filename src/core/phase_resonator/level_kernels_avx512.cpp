@@ -13,7 +13,6 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
-#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -33,16 +32,17 @@ struct RegisterTable {
     __m512d sin[2 * P];
 };
 
+// Masked loads stop at the table's end and leave the spare slots at zero; no
+// level reaches them.
 template <int P>
 VERRAKIN_AVX512 RegisterTable<P> load_register_table(const GridPhasors& grid) {
-    alignas(64) double c[16 * P] = {};
-    alignas(64) double s[16 * P] = {};
-    std::memcpy(c, grid.cosines(), grid.resolution() * sizeof(double));
-    std::memcpy(s, grid.sines(), grid.resolution() * sizeof(double));
     RegisterTable<P> t;
-    for (int r = 0; r < 2 * P; ++r) {
-        t.cos[r] = _mm512_load_pd(c + 8 * r);
-        t.sin[r] = _mm512_load_pd(s + 8 * r);
+    const std::uint32_t n = grid.resolution();
+    for (std::uint32_t r = 0; r < 2 * P; ++r) {
+        const std::uint32_t left = n > 8 * r ? n - 8 * r : 0;
+        const __mmask8 mask = static_cast<__mmask8>(left >= 8 ? 0xFF : (1u << left) - 1);
+        t.cos[r] = _mm512_maskz_loadu_pd(mask, grid.cosines() + 8 * r);
+        t.sin[r] = _mm512_maskz_loadu_pd(mask, grid.sines() + 8 * r);
     }
     return t;
 }
@@ -142,7 +142,7 @@ VERRAKIN_AVX512 inline void transpose_words(const __m512i* rows, __m512i* out) {
 // load; a transpose turns them into eight vectors of four positions of all
 // eight entries.
 template <int G, class Table>
-VERRAKIN_AVX512 void dots_block(const std::uint16_t* const* entries, const Table& table, const double* b_re,
+VERRAKIN_AVX512 __attribute__((noinline)) void dots_block(const std::uint16_t* const* entries, const Table& table, const double* b_re,
                                 const double* b_im, std::size_t length, double* out) {
     __m512d sums[G];
     for (int g = 0; g < G; ++g) sums[g] = _mm512_setzero_pd();
@@ -221,7 +221,7 @@ VERRAKIN_AVX512 inline void add_tabled(__m512d* sums, const double* row, const _
 }
 
 template <int G>
-VERRAKIN_AVX512 void tabled_dots_block(const std::uint16_t* const* entries, const double* terms, std::size_t from,
+VERRAKIN_AVX512 __attribute__((noinline)) void tabled_dots_block(const std::uint16_t* const* entries, const double* terms, std::size_t from,
                                        std::size_t to, double* out) {
     __m512d sums[G];
     for (int g = 0; g < G; ++g) sums[g] = _mm512_loadu_pd(out + 8 * g);
