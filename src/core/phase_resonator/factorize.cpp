@@ -4,6 +4,7 @@
 #include <map>
 
 #include "../fatal.hpp"
+#include "../phase_hvec/snap.hpp"
 #include "level_kernels.hpp"
 #include "phasor.hpp"
 
@@ -111,16 +112,28 @@ Match best_match(const LevelBook& book, const PhasorVec& estimate, std::vector<d
     return best;
 }
 
-// target *= conj(estimate): subtracts the estimate's phases.
-void unbind_estimate(PhasorVec& target, const PhasorVec& estimate) {
+// target *= conj(estimate): subtracts the estimate's phases. Estimates are
+// kept as levels on the composite's grid and read through its phasors.
+void unbind_estimate(PhasorVec& target, const std::vector<std::uint16_t>& estimate, const GridPhasors& grid) {
     const std::size_t length = target.re.size();
     for (std::size_t i = 0; i < length; ++i) {
+        double er, ei;
+        grid.phasor(estimate[i], er, ei);
         const double r = target.re[i];
         const double s = target.im[i];
-        target.re[i] = r * estimate.re[i] + s * estimate.im[i];
-        target.im[i] = s * estimate.re[i] - r * estimate.im[i];
+        target.re[i] = r * er + s * ei;
+        target.im[i] = s * er - r * ei;
     }
 }
+
+// The phasors of an estimate's levels.
+void estimate_phasors(const std::vector<std::uint16_t>& estimate, const GridPhasors& grid, PhasorVec& out) {
+    out.re.resize(estimate.size());
+    out.im.resize(estimate.size());
+    for (std::size_t i = 0; i < estimate.size(); ++i) grid.phasor(estimate[i], out.re[i], out.im[i]);
+}
+
+using Levels = std::vector<std::uint16_t>;
 
 // Working arrays of one call, each of the composite's length (weights: of the
 // largest codebook), reused by every factor update.
@@ -129,7 +142,6 @@ struct Scratch {
     std::vector<double> acc_re;
     std::vector<double> acc_im;
     std::vector<double> weights;
-    std::vector<std::uint16_t> levels;
 };
 
 void clear_accumulators(Scratch& s, std::size_t length) {
@@ -139,16 +151,26 @@ void clear_accumulators(Scratch& s, std::size_t length) {
 
 // New estimate of factor k: the codebook weighted by its raw match with the
 // composite from which every other factor's estimate has been unbound.
-void update_factor(std::size_t k, const PhasorVec& composite, const std::vector<LevelBook>& books,
-                   std::vector<PhasorVec>& estimates, const GridPhasors& grid, Scratch& s) {
-    s.target.re.assign(composite.re.begin(), composite.re.end());
-    s.target.im.assign(composite.im.begin(), composite.im.end());
+void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<LevelBook>& books,
+                   std::vector<Levels>& estimates, const GridPhasors& grid, Scratch& s) {
+    const std::size_t length = composite.phases.size();
+    s.target.re.resize(length);
+    s.target.im.resize(length);
+    for (std::size_t i = 0; i < length; ++i) grid.phasor(composite.phases.data()[i], s.target.re[i], s.target.im[i]);
     for (std::size_t m = 0; m < estimates.size(); ++m) {
-        if (m != k) unbind_estimate(s.target, estimates[m]);
+        if (m != k) unbind_estimate(s.target, estimates[m], grid);
     }
-    clear_accumulators(s, composite.size());
+    clear_accumulators(s, length);
     book_weigh_and_superpose(books[k], s.target, s.weights, s.acc_re, s.acc_im);
-    snap_to_grid(s.acc_re, s.acc_im, grid, s.levels, estimates[k]);
+    snap_levels(s.acc_im.data(), s.acc_re.data(), estimates[k].data(), length, grid.resolution());
+}
+
+// best_match against an estimate kept as levels; `phasors` is scratch.
+Match best_match(const LevelBook& book, const Levels& estimate, const GridPhasors& grid, PhasorVec& phasors,
+                 std::vector<double>& dots) {
+    if (book.size() == 0) return {0, 0.0};
+    estimate_phasors(estimate, grid, phasors);
+    return best_match(book, phasors, dots);
 }
 
 }  // namespace
@@ -161,10 +183,12 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     check_entry_lengths(codebooks, length);
 
     // Grid tables pay off once a grid serves at least 2n lookups: the composite's
-    // grid its conversion and every sweep's snapping, an entry's grid three
-    // reads of the entry per sweep (weight, superposition, best match).
+    // grid per factor update the composite and every estimate, and per sweep every
+    // estimate once more for its best match; an entry's grid three reads of the
+    // entry per sweep (weight, superposition, best match).
     const std::uint64_t sweeps_to_table = max_iter < 4 ? max_iter + 1 : 5;
-    std::map<std::uint32_t, std::uint64_t> lookups{{composite.n, length * (1 + factors * sweeps_to_table)}};
+    std::map<std::uint32_t, std::uint64_t> lookups{
+        {composite.n, length * (1 + factors * (factors + 1) * sweeps_to_table)}};
     for (const Codebook& book : codebooks) {
         for (const PhaseHVec& entry : book) lookups[entry.n] += entry.phases.size() * (1 + 3 * sweeps_to_table);
     }
@@ -172,7 +196,6 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     for (const auto& [n, count] : lookups) grids.emplace(n, GridPhasors(n, count));
     const GridPhasors& grid = grids.at(composite.n);
 
-    const PhasorVec composite_phasors = to_phasors(composite, grid);
     std::vector<LevelBook> books;
     books.reserve(factors);
     std::size_t largest = 0;
@@ -184,13 +207,13 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     // Initial estimates: each codebook's plain superposition (weights of 1.0).
     Scratch scratch;
     scratch.weights.reserve(largest);
-    std::vector<PhasorVec> estimates(factors);
+    std::vector<Levels> estimates(factors, Levels(length));
     {
         const std::vector<double> ones(largest, 1.0);
         for (std::size_t k = 0; k < factors; ++k) {
             clear_accumulators(scratch, length);
             book_superpose(books[k], ones, scratch.acc_re, scratch.acc_im);
-            snap_to_grid(scratch.acc_re, scratch.acc_im, grid, scratch.levels, estimates[k]);
+            snap_levels(scratch.acc_im.data(), scratch.acc_re.data(), estimates[k].data(), length, grid.resolution());
         }
     }
 
@@ -203,10 +226,10 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         std::int32_t stable = 0;
         for (;;) {
             ++sweeps;
+            for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
             for (std::size_t k = 0; k < factors; ++k) {
-                update_factor(k, composite_phasors, books, estimates, grid, scratch);
+                current[k] = best_match(books[k], estimates[k], grid, scratch.target, dots).index;
             }
-            for (std::size_t k = 0; k < factors; ++k) current[k] = best_match(books[k], estimates[k], dots).index;
             if (current == previous) {
                 if (stable > 1) {
                     converged = true;
@@ -224,7 +247,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     std::vector<FactorResult> results;
     results.reserve(factors);
     for (std::size_t k = 0; k < factors; ++k) {
-        const Match match = best_match(books[k], estimates[k], dots);
+        const Match match = best_match(books[k], estimates[k], grid, scratch.target, dots);
         results.push_back({k, match.index, match.similarity, sweeps, converged});
     }
     return results;

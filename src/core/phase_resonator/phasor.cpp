@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "../phase_hvec/angles.hpp"
-#include "../phase_hvec/snap.hpp"
 
 namespace verrakin {
 
@@ -28,24 +27,6 @@ void GridPhasors::phasor(std::uint32_t level, double& re, double& im) const noex
     const double y = level_angle(static_cast<double>(level), static_cast<double>(n_));
     re = std::cos(y);
     im = std::sin(y);
-}
-
-PhasorVec to_phasors(const PhaseHVec& record, const GridPhasors& levels) {
-    const std::uint64_t length = record.phases.size();
-    PhasorVec out{std::vector<double>(length), std::vector<double>(length)};
-    const std::uint16_t* phases = record.phases.data();
-    for (std::uint64_t i = 0; i < length; ++i) levels.phasor(phases[i], out.re[i], out.im[i]);
-    return out;
-}
-
-void snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im, const GridPhasors& grid,
-                  std::vector<std::uint16_t>& levels, PhasorVec& out) {
-    const std::size_t length = acc_re.size();
-    levels.resize(length);
-    out.re.resize(length);
-    out.im.resize(length);
-    snap_levels(acc_im.data(), acc_re.data(), levels.data(), length, grid.resolution());
-    for (std::size_t i = 0; i < length; ++i) grid.phasor(levels[i], out.re[i], out.im[i]);
 }
 
 }  // namespace verrakin

@@ -1,11 +1,9 @@
-// Phasor form of a phase vector, the grids of phasors it is read from, and the
-// snapping of accumulated directions back onto a grid.
+// Phasor form of a phase vector and the grids of phasors it is read from.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "../phase_hvec/record.hpp"
 
 namespace verrakin {
 
@@ -36,15 +34,6 @@ private:
     std::vector<double> cos_;
     std::vector<double> sin_;
 };
-
-/// Converts every level with the record's own resolution: x = (p * 2pi) / n.
-/// `levels` must be the grid of the record's n.
-PhasorVec to_phasors(const PhaseHVec& record, const GridPhasors& levels);
-
-/// out = the phasor on the grid nearest to each accumulated direction; `levels`
-/// is scratch for the snapped levels. out and levels take acc_re's length.
-void snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im, const GridPhasors& grid,
-                  std::vector<std::uint16_t>& levels, PhasorVec& out);
 
 /// A raw dot against a vector of `length` phases turned into a similarity:
 /// divided by the length, or by 1 when it is empty.
