@@ -112,25 +112,31 @@ Match best_match(const LevelBook& book, const PhasorVec& estimate, std::vector<d
     return best;
 }
 
-// target *= conj(estimate): subtracts the estimate's phases. Estimates are
-// kept as levels on the composite's grid and read through its phasors.
-void unbind_estimate(PhasorVec& target, const std::vector<std::uint16_t>& estimate, const GridPhasors& grid) {
-    const std::size_t length = target.re.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        double er, ei;
-        grid.phasor(estimate[i], er, ei);
-        const double r = target.re[i];
-        const double s = target.im[i];
-        target.re[i] = r * er + s * ei;
-        target.im[i] = s * er - r * ei;
+// Reads the phasor of every level on `grid` into re/im. A tabled grid is read
+// directly (the same values phasor() returns), keeping the loop free of calls.
+void read_phasors(const std::uint16_t* levels, std::size_t length, const GridPhasors& grid, double* re,
+                  double* im) {
+    if (grid.tabled()) {
+        const double* cos = grid.cosines();
+        const double* sin = grid.sines();
+        for (std::size_t i = 0; i < length; ++i) {
+            re[i] = cos[levels[i]];
+            im[i] = sin[levels[i]];
+        }
+    } else {
+        for (std::size_t i = 0; i < length; ++i) grid.phasor(levels[i], re[i], im[i]);
     }
 }
 
-// The phasors of an estimate's levels.
-void estimate_phasors(const std::vector<std::uint16_t>& estimate, const GridPhasors& grid, PhasorVec& out) {
-    out.re.resize(estimate.size());
-    out.im.resize(estimate.size());
-    for (std::size_t i = 0; i < estimate.size(); ++i) grid.phasor(estimate[i], out.re[i], out.im[i]);
+// target *= conj(estimate): subtracts the estimate's phasors (e_re, e_im).
+void unbind_estimate(PhasorVec& target, const double* e_re, const double* e_im) {
+    const std::size_t length = target.re.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        const double r = target.re[i];
+        const double s = target.im[i];
+        target.re[i] = r * e_re[i] + s * e_im[i];
+        target.im[i] = s * e_re[i] - r * e_im[i];
+    }
 }
 
 using Levels = std::vector<std::uint16_t>;
@@ -139,6 +145,7 @@ using Levels = std::vector<std::uint16_t>;
 // largest codebook), reused by every factor update.
 struct Scratch {
     PhasorVec target;
+    PhasorVec phasors;
     std::vector<double> acc_re;
     std::vector<double> acc_im;
     std::vector<double> weights;
@@ -151,14 +158,20 @@ void clear_accumulators(Scratch& s, std::size_t length) {
 
 // New estimate of factor k: the codebook weighted by its raw match with the
 // composite from which every other factor's estimate has been unbound.
+// Estimates are kept as levels on the composite's grid; `phasors` takes each
+// one's phasors in turn.
 void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<LevelBook>& books,
                    std::vector<Levels>& estimates, const GridPhasors& grid, Scratch& s) {
     const std::size_t length = composite.phases.size();
     s.target.re.resize(length);
     s.target.im.resize(length);
-    for (std::size_t i = 0; i < length; ++i) grid.phasor(composite.phases.data()[i], s.target.re[i], s.target.im[i]);
+    s.phasors.re.resize(length);
+    s.phasors.im.resize(length);
+    read_phasors(composite.phases.data(), length, grid, s.target.re.data(), s.target.im.data());
     for (std::size_t m = 0; m < estimates.size(); ++m) {
-        if (m != k) unbind_estimate(s.target, estimates[m], grid);
+        if (m == k) continue;
+        read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
+        unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
     }
     clear_accumulators(s, length);
     book_weigh_and_superpose(books[k], s.target, s.weights, s.acc_re, s.acc_im);
@@ -169,7 +182,9 @@ void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<
 Match best_match(const LevelBook& book, const Levels& estimate, const GridPhasors& grid, PhasorVec& phasors,
                  std::vector<double>& dots) {
     if (book.size() == 0) return {0, 0.0};
-    estimate_phasors(estimate, grid, phasors);
+    phasors.re.resize(estimate.size());
+    phasors.im.resize(estimate.size());
+    read_phasors(estimate.data(), estimate.size(), grid, phasors.re.data(), phasors.im.data());
     return best_match(book, phasors, dots);
 }
 
@@ -228,7 +243,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
             ++sweeps;
             for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
             for (std::size_t k = 0; k < factors; ++k) {
-                current[k] = best_match(books[k], estimates[k], grid, scratch.target, dots).index;
+                current[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots).index;
             }
             if (current == previous) {
                 if (stable > 1) {
@@ -247,7 +262,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     std::vector<FactorResult> results;
     results.reserve(factors);
     for (std::size_t k = 0; k < factors; ++k) {
-        const Match match = best_match(books[k], estimates[k], grid, scratch.target, dots);
+        const Match match = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
         results.push_back({k, match.index, match.similarity, sweeps, converged});
     }
     return results;
