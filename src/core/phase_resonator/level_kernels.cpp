@@ -5,14 +5,23 @@
 namespace verrakin {
 namespace detail {
 
+// A tabled grid is read directly: the values phasor() would return, without a
+// branch per element.
 void level_dots_scalar(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                        const double* b_re, const double* b_im, std::size_t length, double* out) {
+    const double* cos = grid.cosines();
+    const double* sin = grid.sines();
     for (std::size_t j = 0; j < count; ++j) {
         const std::uint16_t* levels = entries[j];
         double sum = 0.0;
         for (std::size_t i = 0; i < length; ++i) {
             double re, im;
-            grid.phasor(levels[i], re, im);
+            if (cos != nullptr) {
+                re = cos[levels[i]];
+                im = sin[levels[i]];
+            } else {
+                grid.phasor(levels[i], re, im);
+            }
             const double term = re * b_re[i] + im * b_im[i];
             sum = sum + term;
         }
@@ -22,12 +31,19 @@ void level_dots_scalar(const std::uint16_t* const* entries, std::size_t count, c
 
 void level_superpose_scalar(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                             const double* weights, std::size_t length, double* acc_re, double* acc_im) {
+    const double* cos = grid.cosines();
+    const double* sin = grid.sines();
     for (std::size_t j = 0; j < count; ++j) {
         const std::uint16_t* levels = entries[j];
         const double w = weights[j];
         for (std::size_t i = 0; i < length; ++i) {
             double re, im;
-            grid.phasor(levels[i], re, im);
+            if (cos != nullptr) {
+                re = cos[levels[i]];
+                im = sin[levels[i]];
+            } else {
+                grid.phasor(levels[i], re, im);
+            }
             acc_re[i] = re * w + acc_re[i];
             acc_im[i] = im * w + acc_im[i];
         }
