@@ -1,6 +1,9 @@
 """The resonator factorizer: edge cases, bounds panics and bit-exact runs."""
 
+import os
 import random
+import subprocess
+import sys
 
 import pytest
 
@@ -196,3 +199,73 @@ def test_recovers_the_bound_entries():
         if seed == 0:
             check(comp, books, 50)
     assert recovered >= 7
+
+
+# Shapes that reach every block and tail of the vector kernels: groups of 8 and
+# 16 entries and their remainders, 4-, 8- and 32-position steps, 128-position
+# term blocks, tables in registers (n <= 16, 32, 64) and in memory, codebooks whose
+# entries change resolution part-way (each run of equal n is its own kernel call).
+WIDE = [
+    # (composite n, dim, [[entry n per entry] per codebook], max_iter)
+    (16, 257, [[16] * 33, [16] * 17], 6),
+    (16, 131, [[16] * 16, [64] * 9, [16] * 3], 5),
+    (256, 100, [[256] * 24, [256] * 8], 7),
+    (3, 45, [[3] * 20, [65536] * 16], 4),
+    (16, 32, [[16] * 9 + [64] * 9 + [16] * 18, [16] * 40], 8),
+    (65536, 33, [[65536] * 17, [2] * 16], 5),
+    (40, 70, [[40] * 17, [20] * 8, [40] * 3], 5),
+]
+
+
+def _wide_inputs(case):
+    """Seeds of the composite and entries of one WIDE problem."""
+    comp_n, dim, ns, max_iter = WIDE[case]
+    rng = random.Random(7700 + case)
+    books = [[(n, rng.getrandbits(64)) for n in book] for book in ns]
+    return comp_n, dim, books, rng.getrandbits(64), max_iter
+
+
+def _wide_vectors(case):
+    """The composite binds one entry of every codebook on its own grid."""
+    comp_n, dim, books, seed, max_iter = _wide_inputs(case)
+    comp = (PhaseHVec.random(dim, comp_n, seed), model.random_phases(dim, comp_n, seed))
+    vbooks = [[(PhaseHVec.random(dim, n, s), model.random_phases(dim, n, s)) for n, s in b] for b in books]
+    for book in vbooks:
+        picks = [e for e in book if e[0].n == comp_n]
+        if picks:
+            e = picks[len(picks) // 2]
+            comp = (comp[0].bind(e[0]), model.bind(comp[1], e[1], comp_n))
+    return comp, vbooks, max_iter
+
+
+# Extension and model run in the same interpreter: a stored result would tie
+# the check to one C maths library (an emulated CPU picks another variant).
+WIDE_SCRIPT = """
+import sys
+sys.path[:0] = {path!r}
+from test_resonator import wide_results
+got, want = wide_results()
+print("ok" if got == want else ("mismatch", got, want))
+"""
+
+
+def wide_results():
+    """(extension, model) results of every WIDE problem, as (index, float hex)."""
+    got, want = [], []
+    for case in range(len(WIDE)):
+        (cv, cp), books, max_iter = _wide_vectors(case)
+        ext = resonator_factorize(cv, [[v for v, _ in b] for b in books], max_iter)
+        got.append([(i, s.hex()) for i, s in ext])
+        ref = model.factorize(cp, cv.n, [[(p, v.n) for v, p in b] for b in books], max_iter)
+        want.append([(i, float(s).hex()) for i, s, _, _ in ref])
+    return got, want
+
+
+@pytest.mark.parametrize("isa", ["scalar", "avx2", "avx512"])
+def test_every_kernel_path_matches_model(isa):
+    # a request above what the CPU runs falls back to its best path, which the
+    # model must match all the same
+    env = dict(os.environ, VERRAKIN_ISA=isa)
+    code = WIDE_SCRIPT.format(path=[os.path.dirname(__file__)] + sys.path)
+    run = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    assert run.stdout.strip() == "ok"

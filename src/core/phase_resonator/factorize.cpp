@@ -1,84 +1,191 @@
 #include "factorize.hpp"
 
+#include <algorithm>
 #include <map>
 
 #include "../fatal.hpp"
+#include "../phase_hvec/snap.hpp"
+#include "level_kernels.hpp"
 #include "phasor.hpp"
 
 namespace verrakin {
 namespace {
 
-using PhasorBook = std::vector<PhasorVec>;
+// One codebook read in place: its entries' levels, in entry order, cut into
+// runs of consecutive entries that share a grid (entries may differ in n).
+struct LevelBook {
+    struct Run {
+        std::size_t first;
+        std::size_t count;
+        const GridPhasors* grid;
+    };
+    std::vector<const std::uint16_t*> entries;
+    std::vector<Run> runs;
+
+    std::size_t size() const noexcept { return entries.size(); }
+};
+
+LevelBook level_book(const Codebook& book, const std::map<std::uint32_t, GridPhasors>& grids) {
+    LevelBook out;
+    out.entries.reserve(book.size());
+    for (const PhaseHVec& entry : book) {
+        const GridPhasors* grid = &grids.at(entry.n);
+        if (out.runs.empty() || out.runs.back().grid != grid) out.runs.push_back({out.entries.size(), 0, grid});
+        ++out.runs.back().count;
+        out.entries.push_back(entry.phases.data());
+    }
+    return out;
+}
+
+// out[j] = the raw dot of entry j with b, for every entry.
+void book_dots(const LevelBook& book, const PhasorVec& b, std::vector<double>& out) {
+    out.resize(book.size());
+    for (const LevelBook::Run& run : book.runs) {
+        level_dots(book.entries.data() + run.first, run.count, *run.grid, b.re.data(), b.im.data(), b.size(),
+                   out.data() + run.first);
+    }
+}
+
+// Weights and superposition fused: entries go in chunks small enough to stay
+// in the core's cache between their weighing and their superposition, so each
+// entry comes from memory once per factor update. A chunk's weights depend only
+// on the target, and the chunks are superposed in entry order.
+constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
+
+void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, std::vector<double>& weights,
+                              std::vector<double>& acc_re, std::vector<double>& acc_im) {
+    weights.resize(book.size());
+    const std::size_t length = target.size();
+    const std::size_t fit = length == 0 ? book.size() : kChunkBytes / (2 * length) / 16 * 16;
+    const std::size_t chunk = fit < 16 ? 16 : fit;
+    for (const LevelBook::Run& run : book.runs) {
+        for (std::size_t first = run.first; first < run.first + run.count; first += chunk) {
+            const std::size_t count = std::min(chunk, run.first + run.count - first);
+            const std::uint16_t* const* entries = book.entries.data() + first;
+            level_dots(entries, count, *run.grid, target.re.data(), target.im.data(), length, weights.data() + first);
+            level_superpose(entries, count, *run.grid, weights.data() + first, length, acc_re.data(), acc_im.data());
+        }
+    }
+}
+
+// acc += entry j * weights[j], entries in order.
+void book_superpose(const LevelBook& book, const std::vector<double>& weights, std::vector<double>& acc_re,
+                    std::vector<double>& acc_im) {
+    for (const LevelBook::Run& run : book.runs) {
+        level_superpose(book.entries.data() + run.first, run.count, *run.grid, weights.data() + run.first,
+                        acc_re.size(), acc_re.data(), acc_im.data());
+    }
+}
+
+// Entry lengths, checked in the order the run would first touch them: a short
+// entry fails while the initial estimates are summed, factor by factor and
+// entry by entry, at its own end; otherwise a long one fails at its first
+// comparison, which runs past the end of a vector of the composite's length.
+// Every entry is compared at least once, so no long entry escapes.
+void check_entry_lengths(std::span<const Codebook> codebooks, std::uint64_t length) {
+    for (const Codebook& book : codebooks) {
+        for (const PhaseHVec& entry : book) {
+            if (entry.phases.size() < length) index_out_of_bounds(entry.phases.size(), entry.phases.size());
+        }
+    }
+    for (const Codebook& book : codebooks) {
+        for (const PhaseHVec& entry : book) {
+            if (entry.phases.size() > length) index_out_of_bounds(length, length);
+        }
+    }
+}
 
 struct Match {
     std::uint64_t index;
     double similarity;
 };
 
-// Ties go to the highest index: a later entry wins on >=. Each similarity is
-// phasor_similarity(entry, estimate), with the dots taken four entries at a time.
-Match best_match(const PhasorBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
-    if (book.empty()) return {0, 0.0};
-    phasor_dots(book, estimate, dots);
-    Match best{0, similarity_from_dot(dots[0], estimate)};
+// Ties go to the highest index: a later entry wins on >=.
+Match best_match(const LevelBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
+    if (book.size() == 0) return {0, 0.0};
+    book_dots(book, estimate, dots);
+    Match best{0, similarity_from_dot(dots[0], estimate.size())};
     for (std::size_t j = 1; j < book.size(); ++j) {
-        const double s = similarity_from_dot(dots[j], estimate);
+        const double s = similarity_from_dot(dots[j], estimate.size());
         if (s >= best.similarity) best = {j, s};
     }
     return best;
 }
 
-// The plain superposition of the codebook, snapped to the composite's grid.
-// Only the first D phases of an entry are read; a shorter entry fails its bounds check.
-PhasorVec initial_estimate(const PhasorBook& book, std::size_t length, const GridPhasors& grid) {
-    std::vector<double> acc_re(length, 0.0);
-    std::vector<double> acc_im(length, 0.0);
-    for (const PhasorVec& entry : book) {
-        if (entry.size() < length) index_out_of_bounds(entry.size(), entry.size());
+// Reads the phasor of every level on `grid` into re/im. A tabled grid is read
+// directly (the same values phasor() returns), keeping the loop free of calls.
+void read_phasors(const std::uint16_t* levels, std::size_t length, const GridPhasors& grid, double* re,
+                  double* im) {
+    if (grid.tabled()) {
+        const double* cos = grid.cosines();
+        const double* sin = grid.sines();
         for (std::size_t i = 0; i < length; ++i) {
-            acc_re[i] = entry.re[i] + acc_re[i];
-            acc_im[i] = entry.im[i] + acc_im[i];
+            re[i] = cos[levels[i]];
+            im[i] = sin[levels[i]];
         }
+    } else {
+        for (std::size_t i = 0; i < length; ++i) grid.phasor(levels[i], re[i], im[i]);
     }
-    return snap_to_grid(acc_re, acc_im, grid);
 }
 
-// target *= conj(estimate): subtracts the estimate's phases.
-void unbind_estimate(PhasorVec& target, const PhasorVec& estimate) {
+// target *= conj(estimate): subtracts the estimate's phasors (e_re, e_im).
+void unbind_estimate(PhasorVec& target, const double* e_re, const double* e_im) {
     const std::size_t length = target.re.size();
-    if (estimate.size() < length) index_out_of_bounds(estimate.size(), estimate.size());
     for (std::size_t i = 0; i < length; ++i) {
         const double r = target.re[i];
         const double s = target.im[i];
-        target.re[i] = r * estimate.re[i] + s * estimate.im[i];
-        target.im[i] = s * estimate.re[i] - r * estimate.im[i];
+        target.re[i] = r * e_re[i] + s * e_im[i];
+        target.im[i] = s * e_re[i] - r * e_im[i];
     }
+}
+
+using Levels = std::vector<std::uint16_t>;
+
+// Working arrays of one call, each of the composite's length (weights: of the
+// largest codebook), reused by every factor update.
+struct Scratch {
+    PhasorVec target;
+    PhasorVec phasors;
+    std::vector<double> acc_re;
+    std::vector<double> acc_im;
+    std::vector<double> weights;
+};
+
+void clear_accumulators(Scratch& s, std::size_t length) {
+    s.acc_re.assign(length, 0.0);
+    s.acc_im.assign(length, 0.0);
 }
 
 // New estimate of factor k: the codebook weighted by its raw match with the
 // composite from which every other factor's estimate has been unbound.
-PhasorVec update_factor(std::size_t k, const PhasorVec& composite, const std::vector<PhasorBook>& books,
-                        const std::vector<PhasorVec>& estimates, const GridPhasors& grid) {
-    PhasorVec target = composite;
+// Estimates are kept as levels on the composite's grid; `phasors` takes each
+// one's phasors in turn.
+void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<LevelBook>& books,
+                   std::vector<Levels>& estimates, const GridPhasors& grid, Scratch& s) {
+    const std::size_t length = composite.phases.size();
+    s.target.re.resize(length);
+    s.target.im.resize(length);
+    s.phasors.re.resize(length);
+    s.phasors.im.resize(length);
+    read_phasors(composite.phases.data(), length, grid, s.target.re.data(), s.target.im.data());
     for (std::size_t m = 0; m < estimates.size(); ++m) {
-        if (m != k) unbind_estimate(target, estimates[m]);
+        if (m == k) continue;
+        read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
+        unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
     }
-    const std::size_t length = target.re.size();
-    std::vector<double> acc_re(length, 0.0);
-    std::vector<double> acc_im(length, 0.0);
-    // The weights do not depend on the accumulators, so all are taken first;
-    // the superposition still runs in entry order.
-    std::vector<double> weights;
-    phasor_dots(books[k], target, weights);
-    for (std::size_t j = 0; j < books[k].size(); ++j) {
-        const PhasorVec& entry = books[k][j];
-        const double w = weights[j];
-        for (std::size_t i = 0; i < length; ++i) {
-            acc_re[i] = entry.re[i] * w + acc_re[i];
-            acc_im[i] = entry.im[i] * w + acc_im[i];
-        }
-    }
-    return snap_to_grid(acc_re, acc_im, grid);
+    clear_accumulators(s, length);
+    book_weigh_and_superpose(books[k], s.target, s.weights, s.acc_re, s.acc_im);
+    snap_levels(s.acc_im.data(), s.acc_re.data(), estimates[k].data(), length, grid.resolution());
+}
+
+// best_match against an estimate kept as levels; `phasors` is scratch.
+Match best_match(const LevelBook& book, const Levels& estimate, const GridPhasors& grid, PhasorVec& phasors,
+                 std::vector<double>& dots) {
+    if (book.size() == 0) return {0, 0.0};
+    phasors.re.resize(estimate.size());
+    phasors.im.resize(estimate.size());
+    read_phasors(estimate.data(), estimate.size(), grid, phasors.re.data(), phasors.im.data());
+    return best_match(book, phasors, dots);
 }
 
 }  // namespace
@@ -88,26 +195,42 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     const std::size_t factors = codebooks.size();
     if (factors == 0) return {};
     const std::size_t length = composite.phases.size();
-    // The composite's grid serves its conversion, the initial estimates and
-    // every sweep's snapping of `factors` estimates of `length` phases.
+    check_entry_lengths(codebooks, length);
+
+    // Grid tables pay off once a grid serves at least 2n lookups: the composite's
+    // grid per factor update the composite and every estimate, and per sweep every
+    // estimate once more for its best match; an entry's grid three reads of the
+    // entry per sweep (weight, superposition, best match).
     const std::uint64_t sweeps_to_table = max_iter < 4 ? max_iter + 1 : 5;
-    std::map<std::uint32_t, std::uint64_t> lookups{{composite.n, length * (1 + factors * sweeps_to_table)}};
+    std::map<std::uint32_t, std::uint64_t> lookups{
+        {composite.n, length * (1 + factors * (factors + 1) * sweeps_to_table)}};
     for (const Codebook& book : codebooks) {
-        for (const PhaseHVec& entry : book) lookups[entry.n] += entry.phases.size();
+        for (const PhaseHVec& entry : book) lookups[entry.n] += entry.phases.size() * (1 + 3 * sweeps_to_table);
     }
     std::map<std::uint32_t, GridPhasors> grids;
     for (const auto& [n, count] : lookups) grids.emplace(n, GridPhasors(n, count));
     const GridPhasors& grid = grids.at(composite.n);
 
-    const PhasorVec composite_phasors = to_phasors(composite, grid);
-    std::vector<PhasorBook> books(factors);
-    for (std::size_t k = 0; k < factors; ++k) {
-        books[k].reserve(codebooks[k].size());
-        for (const PhaseHVec& entry : codebooks[k]) books[k].push_back(to_phasors(entry, grids.at(entry.n)));
+    std::vector<LevelBook> books;
+    books.reserve(factors);
+    std::size_t largest = 0;
+    for (const Codebook& book : codebooks) {
+        books.push_back(level_book(book, grids));
+        largest = std::max(largest, book.size());
     }
-    std::vector<PhasorVec> estimates;
-    estimates.reserve(factors);
-    for (const PhasorBook& book : books) estimates.push_back(initial_estimate(book, length, grid));
+
+    // Initial estimates: each codebook's plain superposition (weights of 1.0).
+    Scratch scratch;
+    scratch.weights.reserve(largest);
+    std::vector<Levels> estimates(factors, Levels(length));
+    {
+        const std::vector<double> ones(largest, 1.0);
+        for (std::size_t k = 0; k < factors; ++k) {
+            clear_accumulators(scratch, length);
+            book_superpose(books[k], ones, scratch.acc_re, scratch.acc_im);
+            snap_levels(scratch.acc_im.data(), scratch.acc_re.data(), estimates[k].data(), length, grid.resolution());
+        }
+    }
 
     std::vector<double> dots;
     std::uint64_t sweeps = 0;
@@ -118,10 +241,10 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         std::int32_t stable = 0;
         for (;;) {
             ++sweeps;
+            for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
             for (std::size_t k = 0; k < factors; ++k) {
-                estimates[k] = update_factor(k, composite_phasors, books, estimates, grid);
+                current[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots).index;
             }
-            for (std::size_t k = 0; k < factors; ++k) current[k] = best_match(books[k], estimates[k], dots).index;
             if (current == previous) {
                 if (stable > 1) {
                     converged = true;
@@ -139,7 +262,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     std::vector<FactorResult> results;
     results.reserve(factors);
     for (std::size_t k = 0; k < factors; ++k) {
-        const Match match = best_match(books[k], estimates[k], dots);
+        const Match match = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
         results.push_back({k, match.index, match.similarity, sweeps, converged});
     }
     return results;

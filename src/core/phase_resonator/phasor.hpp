@@ -1,13 +1,9 @@
-// Phasor form of a phase vector and the inner products the resonator uses.
-//
-// All sums run one term at a time in index order from +0.0, without fused
-// multiply-add: the order fixes the last bits of every weight and similarity.
+// Phasor form of a phase vector and the grids of phasors it is read from.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "../phase_hvec/record.hpp"
 
 namespace verrakin {
 
@@ -28,6 +24,10 @@ public:
     GridPhasors(std::uint32_t n, std::uint64_t expected_lookups);
     std::uint32_t resolution() const noexcept { return n_; }
     void phasor(std::uint32_t level, double& re, double& im) const noexcept;
+    /// Whether the grid is tabled; only then are cosines() and sines() non-null.
+    bool tabled() const noexcept { return !cos_.empty(); }
+    const double* cosines() const noexcept { return tabled() ? cos_.data() : nullptr; }
+    const double* sines() const noexcept { return tabled() ? sin_.data() : nullptr; }
 
 private:
     std::uint32_t n_;
@@ -35,32 +35,10 @@ private:
     std::vector<double> sin_;
 };
 
-/// Converts every level with the record's own resolution: x = (p * 2pi) / n.
-/// `levels` must be the grid of the record's n.
-PhasorVec to_phasors(const PhaseHVec& record, const GridPhasors& levels);
-
-/// The phasor on the grid nearest to each accumulated direction.
-PhasorVec snap_to_grid(const std::vector<double>& acc_re, const std::vector<double>& acc_im,
-                       const GridPhasors& grid);
-
-/// Raw real inner product over a's length; b must be at least as long, otherwise
-/// the first access past b's end is an internal fatal error (bounds check).
-double phasor_dot(const PhasorVec& a, const PhasorVec& b);
-
-/// out[j] = phasor_dot(entries[j], b) for every entry, bit for bit: entries of
-/// b's length are taken four at a time, each with its own accumulator summed in
-/// index order, so only independent sums run side by side.
-void phasor_dots(const std::vector<PhasorVec>& entries, const PhasorVec& b, std::vector<double>& out);
-
-/// A raw dot against b turned into a similarity: divided by b's length, or by 1
-/// when b is empty.
-inline double similarity_from_dot(double dot, const PhasorVec& b) noexcept {
-    return dot / (b.size() == 0 ? 1.0 : static_cast<double>(b.size()));
-}
-
-/// phasor_dot(a, b) as a similarity.
-inline double phasor_similarity(const PhasorVec& a, const PhasorVec& b) {
-    return similarity_from_dot(phasor_dot(a, b), b);
+/// A raw dot against a vector of `length` phases turned into a similarity:
+/// divided by the length, or by 1 when it is empty.
+inline double similarity_from_dot(double dot, std::uint64_t length) noexcept {
+    return dot / (length == 0 ? 1.0 : static_cast<double>(length));
 }
 
 }  // namespace verrakin

@@ -1,0 +1,48 @@
+// The resonator's inner loops over codebook entries read in place as 16-bit
+// levels: each level's cosine and sine come from the entry's grid table, so no
+// entry is ever turned into an array of phasors.
+//
+// Both kernels give, bit for bit, the step-by-step sums: every dot runs over
+// i ascending from +0.0 with term = re * b_re + im * b_im (two rounded products,
+// rounded sum), and every accumulator receives its entries in entry order. Fast
+// paths only run independent sums side by side (different entries, or different
+// positions, in different lanes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "phasor.hpp"
+
+namespace verrakin {
+
+/// out[j] = sum over i < length, ascending, of cos(x) * b_re[i] + sin(x) * b_im[i]
+/// with x the angle of entries[j][i] on `grid`. Every entry holds `length` levels.
+void level_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                const double* b_re, const double* b_im, std::size_t length, double* out);
+
+/// For j = 0 .. count-1 in order, for every i < length:
+/// acc_re[i] = cos(x) * weights[j] + acc_re[i], acc_im[i] = sin(x) * weights[j] + acc_im[i].
+/// A weight of 1.0 gives the plain sum, since cos(x) * 1.0 == cos(x) exactly.
+void level_superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                     const double* weights, std::size_t length, double* acc_re, double* acc_im);
+
+namespace detail {
+
+// The step-by-step references (any grid, tabled or not) and the fast kernels
+// (tabled grids only), exposed for the native differential check.
+void level_dots_scalar(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                       const double* b_re, const double* b_im, std::size_t length, double* out);
+void level_superpose_scalar(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                            const double* weights, std::size_t length, double* acc_re, double* acc_im);
+void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                     const double* b_re, const double* b_im, std::size_t length, double* out);
+void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                          const double* weights, std::size_t length, double* acc_re, double* acc_im);
+void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                       const double* b_re, const double* b_im, std::size_t length, double* out);
+void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                            const double* weights, std::size_t length, double* acc_re, double* acc_im);
+
+}  // namespace detail
+}  // namespace verrakin
