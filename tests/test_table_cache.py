@@ -28,6 +28,7 @@ def test_cycling_resolutions_keep_every_bit(round_):
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_fork_while_other_threads_use_the_cache():
     stop = threading.Event()
     vectors = [PhaseHVec.random(2048, n, n) for n in CYCLE]
