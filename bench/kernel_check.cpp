@@ -206,6 +206,7 @@ void check_fold() {
                 std::vector<FoldKernel> kernels = {FoldKernel::packed};
                 if (runs(Isa::avx512) && n <= kPermuteLevels) kernels.push_back(FoldKernel::permute_avx512);
                 if (runs(Isa::avx512) && !tables->octant_points.empty()) kernels.push_back(FoldKernel::octant_avx512);
+                if (runs(Isa::avx2) && !tables->octant_points.empty()) kernels.push_back(FoldKernel::octant_avx2);
                 for (FoldKernel kernel : kernels) {
                     fold_block(kernel, items, *tables, start, count, fast);
                     fast.y.resize(count);
@@ -250,6 +251,9 @@ void time_fold() {
                 seconds(FoldKernel::packed));
     if (runs(Isa::avx512) && !tables->octant_points.empty()) {
         std::printf(", octant avx512 %.2f", seconds(FoldKernel::octant_avx512));
+    }
+    if (runs(Isa::avx2) && !tables->octant_points.empty()) {
+        std::printf(", octant avx2 %.2f", seconds(FoldKernel::octant_avx2));
     }
     std::printf("\n");
 }

@@ -137,9 +137,10 @@ std::shared_ptr<const FoldTables> fold_tables(std::uint32_t n) {
 }
 
 // The one dispatch point of the fold. Sums of fewer than 131072 items fit the
-// 32-bit halves of the packed and permuting kernels; beyond that the reference runs.
+// 32-bit sums of the packed, permuting and gathering kernels; beyond that the
+// reference runs.
 // At large n the packed table (8 bytes per level) leaves L1, and the AVX-512
-// kernel gathers from the octant table when n has one.
+// and AVX2 kernels gather from the octant table when n has one.
 FoldKernel choose_fold_kernel(std::size_t items, const FoldTables& tables, std::uint32_t n) noexcept {
     if (items >= kPackedItemLimit) return FoldKernel::reference;
     switch (active_isa()) {
@@ -147,7 +148,9 @@ FoldKernel choose_fold_kernel(std::size_t items, const FoldTables& tables, std::
             if (n <= kPermuteLevels) return FoldKernel::permute_avx512;
             if (n >= kOctantLevels && !tables.octant_points.empty()) return FoldKernel::octant_avx512;
             return FoldKernel::packed;
-        case Isa::avx2: return FoldKernel::packed;
+        case Isa::avx2:
+            if (n >= kOctantLevels && !tables.octant_points.empty()) return FoldKernel::octant_avx2;
+            return FoldKernel::packed;
         case Isa::scalar: break;
     }
     return FoldKernel::reference;
@@ -158,6 +161,7 @@ void fold_block(FoldKernel kernel, std::span<const PhaseHVec> items, const FoldT
     switch (kernel) {
         case FoldKernel::permute_avx512: return detail::fold_permute_avx512(items, tables, start, count, scratch);
         case FoldKernel::octant_avx512: return detail::fold_octant_avx512(items, tables, start, count, scratch);
+        case FoldKernel::octant_avx2: return detail::fold_octant_avx2(items, tables, start, count, scratch);
         case FoldKernel::packed: return fold_packed(items, tables, start, count, scratch);
         case FoldKernel::reference: break;
     }

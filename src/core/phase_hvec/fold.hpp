@@ -46,7 +46,7 @@ struct FoldScratch {
 };
 
 /// Which kernel folds a block.
-enum class FoldKernel { reference, packed, permute_avx512, octant_avx512 };
+enum class FoldKernel { reference, packed, permute_avx512, octant_avx512, octant_avx2 };
 
 /// The kernel for `items` items at resolution n under the active instruction set.
 FoldKernel choose_fold_kernel(std::size_t items, const FoldTables& tables, std::uint32_t n) noexcept;

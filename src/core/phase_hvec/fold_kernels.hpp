@@ -22,5 +22,9 @@ void fold_permute_avx512(std::span<const PhaseHVec> items, const FoldTables& tab
 void fold_octant_avx512(std::span<const PhaseHVec> items, const FoldTables& tables, std::uint64_t start,
                          std::size_t count, FoldScratch& scratch) noexcept;
 
+/// The same on eight lanes with AVX2 gathers.
+void fold_octant_avx2(std::span<const PhaseHVec> items, const FoldTables& tables, std::uint64_t start,
+                      std::size_t count, FoldScratch& scratch) noexcept;
+
 }  // namespace detail
 }  // namespace verrakin

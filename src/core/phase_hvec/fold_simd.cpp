@@ -1,8 +1,8 @@
-// AVX-512 folds. For n <= 32 the 32-bit points of all levels fit two
+// Vector folds. For n <= 32 the 32-bit points of all levels fit two
 // registers, and one two-register permute looks up sixteen positions at once.
-// For large n the points are gathered from the octant table, which stays in
-// L1 where the packed table would not. Sums are 32-bit, exact for fewer than
-// 131072 items (|sum| <= 131071 * 16384 < 2^31).
+// For large n the points are gathered (AVX-512 or AVX2) from the octant
+// table, which stays in L1 where the packed table would not. Sums are 32-bit,
+// exact for fewer than 131072 items (|sum| <= 131071 * 16384 < 2^31).
 #include <immintrin.h>
 
 // GCC 12's intrinsics leave the unused pass-through operand of some
@@ -103,6 +103,58 @@ VK_TARGET_AVX512 void fold_octant_avx512(std::span<const PhaseHVec> items, const
         _mm512_storeu_pd(y_out + 8, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(ys, 1)));
         _mm512_storeu_pd(x_out, _mm512_cvtepi32_pd(_mm512_castsi512_si256(xs)));
         _mm512_storeu_pd(x_out + 8, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(xs, 1)));
+    }
+}
+
+// The same per item and position on eight lanes; lanes past the block's end
+// read level 0 from a zeroed copy of the tail.
+VK_TARGET_AVX2 void fold_octant_avx2(std::span<const PhaseHVec> items, const FoldTables& tables,
+                                     std::uint64_t start, std::size_t count, FoldScratch& scratch) noexcept {
+    const auto* points = reinterpret_cast<const int*>(tables.octant_points.data());
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(tables.octant_shift));
+    const __m256i eighth = _mm256_set1_epi32(1 << tables.octant_shift);
+    const __m256i below_eighth = _mm256_set1_epi32((1 << tables.octant_shift) - 1);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i low_half = _mm256_set1_epi32(0xFFFF);
+    for (std::size_t s = 0; 8 * s < count; ++s) {
+        const std::size_t left = count - 8 * s;
+        __m256i xs = zero;
+        __m256i ys = zero;
+        for (const PhaseHVec& item : items) {
+            const std::uint16_t* at = item.phases.data() + start + 8 * s;
+            alignas(16) std::uint16_t tail[8] = {};
+            if (left < 8) std::copy(at, at + left, tail);
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left < 8 ? tail : at));
+            const __m256i level = _mm256_cvtepu16_epi32(raw);
+            const __m256i o = _mm256_srl_epi32(level, shift);
+            const __m256i q = _mm256_srli_epi32(o, 1);
+            const __m256i r = _mm256_and_si256(level, below_eighth);
+            const __m256i odd = _mm256_cmpeq_epi32(_mm256_and_si256(o, one), one);
+            // odd ? eighth - r : r, by masks (no variable blends)
+            const __m256i mirror = _mm256_sub_epi32(eighth, _mm256_add_epi32(r, r));
+            const __m256i index = _mm256_add_epi32(r, _mm256_and_si256(odd, mirror));
+            const __m256i entry = _mm256_i32gather_epi32(points, index, 4);
+            // the points of the first eighth are never negative
+            const __m256i low = _mm256_and_si256(entry, low_half);
+            const __m256i high = _mm256_srli_epi32(entry, 16);
+            const __m256i swap = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_xor_si256(o, q), one), one);
+            const __m256i exchange = _mm256_and_si256(_mm256_xor_si256(low, high), swap);
+            const __m256i x = _mm256_xor_si256(low, exchange);
+            const __m256i y = _mm256_xor_si256(high, exchange);
+            // all ones where the quarter turns negate: x in quadrants 1 and 2, y in 2 and 3
+            const __m256i turn_x = _mm256_srli_epi32(_mm256_add_epi32(q, one), 1);
+            const __m256i negate_x = _mm256_sub_epi32(zero, _mm256_and_si256(turn_x, one));
+            const __m256i negate_y = _mm256_sub_epi32(zero, _mm256_and_si256(_mm256_srli_epi32(q, 1), one));
+            xs = _mm256_add_epi32(xs, _mm256_sub_epi32(_mm256_xor_si256(x, negate_x), negate_x));
+            ys = _mm256_add_epi32(ys, _mm256_sub_epi32(_mm256_xor_si256(y, negate_y), negate_y));
+        }
+        double* y_out = scratch.y.data() + 8 * s;
+        double* x_out = scratch.x.data() + 8 * s;
+        _mm256_storeu_pd(y_out, _mm256_cvtepi32_pd(_mm256_castsi256_si128(ys)));
+        _mm256_storeu_pd(y_out + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(ys, 1)));
+        _mm256_storeu_pd(x_out, _mm256_cvtepi32_pd(_mm256_castsi256_si128(xs)));
+        _mm256_storeu_pd(x_out + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(xs, 1)));
     }
 }
 
