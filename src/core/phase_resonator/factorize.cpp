@@ -232,10 +232,18 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         }
     }
 
+    // Every sweep ends with each factor's best match against its final estimate
+    // of that sweep; the answer reuses the last sweep's matches, since no
+    // estimate changes after it.
     std::vector<double> dots;
+    std::vector<Match> matches(factors);
     std::uint64_t sweeps = 0;
     bool converged = false;
-    if (max_iter != 0) {
+    if (max_iter == 0) {
+        for (std::size_t k = 0; k < factors; ++k) {
+            matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
+        }
+    } else {
         std::vector<std::uint64_t> previous(factors, ~std::uint64_t{0});
         std::vector<std::uint64_t> current(factors);
         std::int32_t stable = 0;
@@ -243,7 +251,8 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
             ++sweeps;
             for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
             for (std::size_t k = 0; k < factors; ++k) {
-                current[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots).index;
+                matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
+                current[k] = matches[k].index;
             }
             if (current == previous) {
                 if (stable > 1) {
@@ -262,8 +271,7 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     std::vector<FactorResult> results;
     results.reserve(factors);
     for (std::size_t k = 0; k < factors; ++k) {
-        const Match match = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
-        results.push_back({k, match.index, match.similarity, sweeps, converged});
+        results.push_back({k, matches[k].index, matches[k].similarity, sweeps, converged});
     }
     return results;
 }

@@ -235,9 +235,11 @@ VERRAKIN_AVX512 __attribute__((noinline)) void tabled_dots_block(const std::uint
                 rows[l] = _mm512_loadu_si512(p);
                 // The same entry's levels of the next block: by the time the other
                 // entries of this block are done, they are in cache (a hint only,
-                // it never faults past the end).
+                // it never faults past the end). Into the second level only: the
+                // whole block of entries passes before they are read, which would
+                // evict them from the first, and with them the tabled terms.
                 const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(p) + sizeof(std::uint16_t) * kTermBlock;
-                _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T1);
             }
             transpose_words(rows, words[g]);
         }
