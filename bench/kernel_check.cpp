@@ -1,12 +1,10 @@
 // Checks every fast kernel against its scalar reference, bit for bit, on random
 // and adversarial inputs: generator, bind/unbind, snapping rule and fold, for
 // each instruction-set level this CPU runs. Prints the per-position time of each
-// snapping kernel and of the folds of two items at n = 65536 (diagnostics, not
-// checks).
+// snapping kernel (a diagnostic, not a check).
 //
 //     cmake -S . -B build/check -DVERRAKIN_NATIVE_CHECKS=ON && cmake --build build/check
 //     build/check/kernel_check
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -205,8 +203,6 @@ void check_fold() {
                 reference.x.resize(count);
                 std::vector<FoldKernel> kernels = {FoldKernel::packed};
                 if (runs(Isa::avx512) && n <= kPermuteLevels) kernels.push_back(FoldKernel::permute_avx512);
-                if (runs(Isa::avx512) && !tables->octant_points.empty()) kernels.push_back(FoldKernel::octant_avx512);
-                if (runs(Isa::avx2) && !tables->octant_points.empty()) kernels.push_back(FoldKernel::octant_avx2);
                 for (FoldKernel kernel : kernels) {
                     fold_block(kernel, items, *tables, start, count, fast);
                     fast.y.resize(count);
@@ -218,44 +214,6 @@ void check_fold() {
             }
         }
     }
-}
-
-// Which powers of two keep an octant table (every rounded point reproduced),
-// and the fold's time per position for two items at n = 65536 (a diagnostic).
-void time_fold() {
-    unsigned kept = 0;
-    for (std::uint32_t n = 8; n <= 65536; n *= 2) kept += !fold_tables(n)->octant_points.empty();
-    std::printf("octant tables kept for %u of the 14 powers of two 8..65536\n", kept);
-    const std::uint32_t n = 65536;
-    const auto tables = fold_tables(n);
-    const std::uint64_t dim = 100000;
-    std::vector<PhaseHVec> items;
-    for (int k = 0; k < 2; ++k) {
-        PhaseHVec item{dim, n, PhaseArray::allocate(dim)};
-        for (std::uint64_t i = 0; i < dim; ++i) item.phases.data()[i] = static_cast<std::uint16_t>(rng() % n);
-        items.push_back(std::move(item));
-    }
-    const auto seconds = [&](FoldKernel kernel) {
-        FoldScratch scratch;
-        double best = 1e30;
-        for (int repeat = 0; repeat < 9; ++repeat) {
-            const auto start = std::chrono::steady_clock::now();
-            for (std::uint64_t at = 0; at < dim; at += kFoldBlock) {
-                fold_block(kernel, items, *tables, at, std::min<std::uint64_t>(kFoldBlock, dim - at), scratch);
-            }
-            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        }
-        return 1e9 * best / static_cast<double>(dim);
-    };
-    std::printf("fold ns/position, two items, n=65536: reference %.2f, packed %.2f", seconds(FoldKernel::reference),
-                seconds(FoldKernel::packed));
-    if (runs(Isa::avx512) && !tables->octant_points.empty()) {
-        std::printf(", octant avx512 %.2f", seconds(FoldKernel::octant_avx512));
-    }
-    if (runs(Isa::avx2) && !tables->octant_points.empty()) {
-        std::printf(", octant avx2 %.2f", seconds(FoldKernel::octant_avx2));
-    }
-    std::printf("\n");
 }
 
 // Every entry of every pair table against the step-by-step rule on the exact sums.
@@ -284,7 +242,6 @@ int main() {
     check_snap();
     check_fold();
     check_pairs();
-    time_fold();
     std::printf("kernel_check: %llu values, %llu mismatches\n", static_cast<unsigned long long>(checked),
                 static_cast<unsigned long long>(mismatches));
     return mismatches == 0 ? 0 : 1;

@@ -53,7 +53,7 @@ Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items) {
         return result;
     }
     FoldScratch scratch;
-    const FoldKernel kernel = choose_fold_kernel(items.size(), *tables, n);
+    const FoldKernel kernel = choose_fold_kernel(items.size(), n);
     for (std::uint64_t start = 0; start < dim; start += kFoldBlock) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFoldBlock, dim - start));
         fold_block(kernel, items, *tables, start, count, scratch);

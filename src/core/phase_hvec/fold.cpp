@@ -1,8 +1,6 @@
 #include "fold.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <utility>
 
 #include "../cpu/isa.hpp"
 #include "angles.hpp"
@@ -16,40 +14,6 @@ namespace {
 constexpr std::int64_t kOffset = 16384;  // shifts every coordinate to 0..32768
 constexpr std::size_t kPackedItemLimit = 131072;
 
-// The point of level k rebuilt from the octant table: odd octants read the
-// mirrored entry with x and y swapped, each odd quadrant swaps them once more,
-// and the quarter turns flip the signs (x in quadrants 1 and 2, y in 2 and 3).
-std::pair<std::int64_t, std::int64_t> octant_point(const std::vector<std::uint32_t>& points, unsigned shift,
-                                                   std::uint32_t k) {
-    const std::uint32_t eighth = std::uint32_t{1} << shift;
-    const std::uint32_t o = k >> shift, r = k & (eighth - 1), q = o >> 1;
-    const std::uint32_t entry = points[o & 1 ? eighth - r : r];
-    const std::int64_t low = static_cast<std::int16_t>(entry & 0xFFFFu);
-    const std::int64_t high = static_cast<std::int16_t>(entry >> 16);
-    const bool swap = ((o ^ q) & 1) != 0;
-    const std::int64_t x = swap ? high : low, y = swap ? low : high;
-    return {q == 1 || q == 2 ? -x : x, q >= 2 ? -y : y};
-}
-
-// Keeps the octant table only if it reproduces every rounded point of n: the
-// rounding of cos and sin need not be exactly symmetric.
-void build_octant_table(const LevelTables& exact, std::uint32_t n, FoldTables& tables) {
-    if (n < 8 || (n & (n - 1)) != 0) return;
-    const std::uint32_t eighth = n / 8;
-    std::vector<std::uint32_t> points(eighth + 1);
-    for (std::uint32_t j = 0; j <= eighth; ++j) {
-        points[j] = static_cast<std::uint32_t>(static_cast<std::uint16_t>(exact.sine[j])) << 16 |
-                    static_cast<std::uint16_t>(exact.cosine[j]);
-    }
-    const auto shift = static_cast<unsigned>(std::countr_zero(eighth));
-    for (std::uint32_t k = 0; k < n; ++k) {
-        const auto [x, y] = octant_point(points, shift, k);
-        if (x != exact.cosine[k] || y != exact.sine[k]) return;
-    }
-    tables.octant_points = std::move(points);
-    tables.octant_shift = shift;
-}
-
 FoldTables build_fold_tables(std::uint32_t n) {
     const LevelTables exact = level_tables(n);
     FoldTables tables;
@@ -60,7 +24,6 @@ FoldTables build_fold_tables(std::uint32_t n) {
         tables.packed[k] = static_cast<std::uint64_t>(exact.sine[k] + kOffset) << 32 |
                            static_cast<std::uint64_t>(exact.cosine[k] + kOffset);
     }
-    build_octant_table(exact, n, tables);
     return tables;
 }
 
@@ -137,20 +100,12 @@ std::shared_ptr<const FoldTables> fold_tables(std::uint32_t n) {
 }
 
 // The one dispatch point of the fold. Sums of fewer than 131072 items fit the
-// 32-bit sums of the packed, permuting and gathering kernels; beyond that the
-// reference runs.
-// At large n the packed table (8 bytes per level) leaves L1, and the AVX-512
-// and AVX2 kernels gather from the octant table when n has one.
-FoldKernel choose_fold_kernel(std::size_t items, const FoldTables& tables, std::uint32_t n) noexcept {
+// 32-bit halves of the packed and permuting kernels; beyond that the reference runs.
+FoldKernel choose_fold_kernel(std::size_t items, std::uint32_t n) noexcept {
     if (items >= kPackedItemLimit) return FoldKernel::reference;
     switch (active_isa()) {
-        case Isa::avx512:
-            if (n <= kPermuteLevels) return FoldKernel::permute_avx512;
-            if (n >= kOctantLevels && !tables.octant_points.empty()) return FoldKernel::octant_avx512;
-            return FoldKernel::packed;
-        case Isa::avx2:
-            if (n >= kOctantLevels && !tables.octant_points.empty()) return FoldKernel::octant_avx2;
-            return FoldKernel::packed;
+        case Isa::avx512: return n <= kPermuteLevels ? FoldKernel::permute_avx512 : FoldKernel::packed;
+        case Isa::avx2: return FoldKernel::packed;
         case Isa::scalar: break;
     }
     return FoldKernel::reference;
@@ -160,8 +115,6 @@ void fold_block(FoldKernel kernel, std::span<const PhaseHVec> items, const FoldT
                 std::uint64_t start, std::size_t count, FoldScratch& scratch) noexcept {
     switch (kernel) {
         case FoldKernel::permute_avx512: return detail::fold_permute_avx512(items, tables, start, count, scratch);
-        case FoldKernel::octant_avx512: return detail::fold_octant_avx512(items, tables, start, count, scratch);
-        case FoldKernel::octant_avx2: return detail::fold_octant_avx2(items, tables, start, count, scratch);
         case FoldKernel::packed: return fold_packed(items, tables, start, count, scratch);
         case FoldKernel::reference: break;
     }

@@ -26,13 +26,6 @@ struct FoldTables {
     // (y + 16384) << 32 | (x + 16384): both coordinates summed by one 64-bit
     // addition, the halves staying apart for fewer than 131072 items.
     std::vector<std::uint64_t> packed;
-    // For n = 2^m >= 8 whose points repeat by eighth turns bit for bit: the
-    // rounded points of levels 0..n/8 as (y << 16) | (x & 0xFFFF), 32 KiB at
-    // n = 65536 (about L1). Level k = 2^m/8 * o + r is entry r, or for odd o
-    // entry n/8 - r reflected (x and y swapped), then turned o / 2 times by
-    // (x, y) -> (-y, x). Empty when some level's rounded point breaks that.
-    std::vector<std::uint32_t> octant_points;
-    unsigned octant_shift = 0;  // log2(n/8)
 };
 
 /// The tables for n, kept between calls (process-wide cache of a few n).
@@ -46,10 +39,10 @@ struct FoldScratch {
 };
 
 /// Which kernel folds a block.
-enum class FoldKernel { reference, packed, permute_avx512, octant_avx512, octant_avx2 };
+enum class FoldKernel { reference, packed, permute_avx512 };
 
 /// The kernel for `items` items at resolution n under the active instruction set.
-FoldKernel choose_fold_kernel(std::size_t items, const FoldTables& tables, std::uint32_t n) noexcept;
+FoldKernel choose_fold_kernel(std::size_t items, std::uint32_t n) noexcept;
 
 /// Folds positions [start, start + count) of every item (count <= kFoldBlock)
 /// into scratch.y[0..count) and scratch.x[0..count).
