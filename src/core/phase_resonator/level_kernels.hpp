@@ -44,5 +44,23 @@ void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count, c
 void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                             const double* weights, std::size_t length, double* acc_re, double* acc_im);
 
+/// The superposition of positions [from, length) one at a time, each receiving
+/// the entries in entry order: the tail the vector kernels leave (tabled grid).
+inline void superpose_tail_positions(const std::uint16_t* const* entries, std::size_t count, const double* cos,
+                                     const double* sin, const double* weights, std::size_t from,
+                                     std::size_t length, double* acc_re, double* acc_im) noexcept {
+    for (std::size_t at = from; at < length; ++at) {
+        double re = acc_re[at];
+        double im = acc_im[at];
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::uint16_t level = entries[j][at];
+            re = cos[level] * weights[j] + re;
+            im = sin[level] * weights[j] + im;
+        }
+        acc_re[at] = re;
+        acc_im[at] = im;
+    }
+}
+
 }  // namespace detail
 }  // namespace verrakin

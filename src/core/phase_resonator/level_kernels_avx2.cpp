@@ -134,18 +134,7 @@ VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std
     std::size_t at = 0;
     for (; at + 16 <= length; at += 16) superpose_block<4>(entries, count, cos, sin, weights, at, acc_re, acc_im);
     for (; at + 4 <= length; at += 4) superpose_block<1>(entries, count, cos, sin, weights, at, acc_re, acc_im);
-    // The last positions, each still receiving the entries in order.
-    for (; at < length; ++at) {
-        double re = acc_re[at];
-        double im = acc_im[at];
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::uint16_t level = entries[j][at];
-            re = cos[level] * weights[j] + re;
-            im = sin[level] * weights[j] + im;
-        }
-        acc_re[at] = re;
-        acc_im[at] = im;
-    }
+    superpose_tail_positions(entries, count, cos, sin, weights, at, length, acc_re, acc_im);
 }
 
 }  // namespace verrakin::detail

@@ -332,20 +332,7 @@ VERRAKIN_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t 
     std::size_t at = 0;
     for (; at + 32 <= length; at += 32) superpose_block<4>(entries, count, table, weights, at, acc_re, acc_im);
     for (; at + 8 <= length; at += 8) superpose_block<1>(entries, count, table, weights, at, acc_re, acc_im);
-    // The last positions, each still receiving the entries in order.
-    const double* cos = grid.cosines();
-    const double* sin = grid.sines();
-    for (; at < length; ++at) {
-        double re = acc_re[at];
-        double im = acc_im[at];
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::uint16_t level = entries[j][at];
-            re = cos[level] * weights[j] + re;
-            im = sin[level] * weights[j] + im;
-        }
-        acc_re[at] = re;
-        acc_im[at] = im;
-    }
+    superpose_tail_positions(entries, count, grid.cosines(), grid.sines(), weights, at, length, acc_re, acc_im);
 }
 
 }  // namespace
