@@ -54,6 +54,7 @@ void check_generator() {
                                       std::size_t{33}, std::size_t{100003}}) {
                 std::vector<std::uint16_t> reference(count), fast(count);
                 detail::generate_phases_scalar(reference.data(), count, 0, n, seed);
+#if VK_X86_64
                 if (runs(Isa::avx2)) {
                     detail::generate_phases_avx2(fast.data(), count, n, seed);
                     compare("generator avx2", n, fast, reference);
@@ -62,6 +63,7 @@ void check_generator() {
                     detail::generate_phases_avx512(fast.data(), count, n, seed);
                     compare("generator avx512", n, fast, reference);
                 }
+#endif
             }
         }
     }
@@ -74,9 +76,14 @@ void check_algebra() {
         const char* name;
         Kernel reference, avx2, avx512;
     };
+#if VK_X86_64
     const Family families[] = {
         {"bind", detail::add_levels_scalar, detail::add_levels_avx2, detail::add_levels_avx512},
         {"unbind", detail::subtract_levels_scalar, detail::subtract_levels_avx2, detail::subtract_levels_avx512}};
+#else
+    const Family families[] = {{"bind", detail::add_levels_scalar, nullptr, nullptr},
+                               {"unbind", detail::subtract_levels_scalar, nullptr, nullptr}};
+#endif
     for (std::uint32_t n : kResolutions) {
         // every pair of levels for small n; random pairs plus the extremes otherwise
         std::vector<std::uint16_t> a, b;
@@ -167,6 +174,7 @@ void check_snap() {
         }
         time_scalar += seconds_per_point(detail::snap_levels_scalar, y, x, reference, n);
         compare("snap scalar vs step-by-step", n, reference, exact);
+#if VK_X86_64
         if (runs(Isa::avx2)) {
             time_avx2 += seconds_per_point(detail::snap_levels_avx2, y, x, fast, n);
             compare("snap avx2", n, fast, exact);
@@ -175,6 +183,7 @@ void check_snap() {
             time_avx512 += seconds_per_point(detail::snap_levels_avx512, y, x, fast, n);
             compare("snap avx512", n, fast, exact);
         }
+#endif
     }
     const double runs_count = static_cast<double>(sizeof kResolutions / sizeof kResolutions[0]);
     std::printf("snap ns/position: scalar %.2f, avx2 %.2f, avx512 %.2f\n", 1e9 * time_scalar / runs_count,

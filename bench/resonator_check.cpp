@@ -101,12 +101,14 @@ void check_case(const Path& path, const GridPhasors& grid, std::size_t count, st
 
 int main() {
     std::vector<Path> paths;
+#if VK_X86_64
     if (supported_isa() >= Isa::avx2) {
         paths.push_back({Isa::avx2, detail::level_dots_avx2, detail::level_superpose_avx2});
     }
     if (supported_isa() >= Isa::avx512) {
         paths.push_back({Isa::avx512, detail::level_dots_avx512, detail::level_superpose_avx512});
     }
+#endif
     const std::uint32_t resolutions[] = {2, 3, 15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 255, 256, 4096, 65536};
     const std::size_t counts[] = {1, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 40, 64, 71};
     const std::size_t lengths[] = {0, 1, 3, 4, 5, 31, 32, 33, 100, 127, 128, 129, 160, 257, 300};
@@ -122,5 +124,7 @@ int main() {
     }
     std::printf("%zu paths, %llu kernel calls checked, %llu mismatches\n", paths.size(),
                 static_cast<unsigned long long>(checked), static_cast<unsigned long long>(mismatches));
-    return mismatches == 0 && !paths.empty() ? 0 : 1;
+    // An x86-64 CPU without AVX2 leaves nothing to check, which is a failure of
+    // the check's setup; other architectures have only the reference.
+    return mismatches == 0 && (!paths.empty() || !VK_X86_64) ? 0 : 1;
 }

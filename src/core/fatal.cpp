@@ -1,10 +1,10 @@
 #include "fatal.hpp"
 
-#include <pthread.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/process.hpp"
 
 namespace verrakin {
 namespace {
@@ -12,12 +12,12 @@ namespace {
 // The calling thread's name into `name` (no allocation: diagnostics are also
 // written when memory has run out).
 void current_thread_name(char (&name)[64]) noexcept {
-    if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
+    if (!platform::current_thread_name(name, sizeof name)) {
         std::snprintf(name, sizeof name, "<unnamed>");
     }
 }
 
-void write_diagnostic(const char* message, const std::source_location& where) noexcept {
+void write_diagnostic(const char* message, const SourceLocation& where) noexcept {
     char name[64] = {};
     current_thread_name(name);
     std::fprintf(stderr,
@@ -39,7 +39,7 @@ OutOfMemory::OutOfMemory(const char* what) noexcept {
     std::snprintf(message_, sizeof message_, "could not allocate %s", what);
 }
 
-void fatal_error(std::string message, std::source_location where) {
+void fatal_error(std::string message, SourceLocation where) {
     write_diagnostic(message.c_str(), where);
     throw FatalError(std::move(message));
 }
@@ -47,13 +47,13 @@ void fatal_error(std::string message, std::source_location where) {
 void resume_fatal_error(std::string message) { throw FatalError(std::move(message)); }
 
 void assert_equal_failed(const char* what, std::uint64_t left, std::uint64_t right,
-                         std::source_location where) {
+                         SourceLocation where) {
     fatal_error(std::string("assertion `left == right` failed: ") + what +
                     "\n  left: " + std::to_string(left) + "\n right: " + std::to_string(right),
                 where);
 }
 
-void index_out_of_bounds(std::uint64_t len, std::uint64_t index, std::source_location where) {
+void index_out_of_bounds(std::uint64_t len, std::uint64_t index, SourceLocation where) {
     fatal_error("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
                     std::to_string(index),
                 where);

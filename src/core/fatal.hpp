@@ -11,8 +11,9 @@
 #include <cstdint>
 #include <exception>
 #include <new>
-#include <source_location>
 #include <string>
+
+#include "platform/source_location.hpp"
 
 namespace verrakin {
 
@@ -45,18 +46,18 @@ inline constexpr const char* kUnknownAllocation = "could not allocate working me
 
 /// Reports and throws an internal fatal error.
 [[noreturn]] void fatal_error(std::string message,
-                              std::source_location where = std::source_location::current());
+                              SourceLocation where = SourceLocation::current());
 
 /// Throws without a diagnostic; used to resume a fatal error that already reported itself.
 [[noreturn]] void resume_fatal_error(std::string message);
 
 /// The equality-assertion failure: "assertion `left == right` failed: <what>\n  left: L\n right: R".
 [[noreturn]] void assert_equal_failed(const char* what, std::uint64_t left, std::uint64_t right,
-                                      std::source_location where = std::source_location::current());
+                                      SourceLocation where = SourceLocation::current());
 
 /// The bounds-check failure: "index out of bounds: the len is L but the index is I".
 [[noreturn]] void index_out_of_bounds(std::uint64_t len, std::uint64_t index,
-                                      std::source_location where = std::source_location::current());
+                                      SourceLocation where = SourceLocation::current());
 
 /// Writes a diagnostic for an error of no known kind that reached an entry
 /// point (`what` may be null); never allocates and never throws.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
+#include "../core/platform/compiler.hpp"
 #include "init_once.hpp"
 
 namespace verrakin {
@@ -14,15 +16,15 @@ bool is_int(PyObject* object) noexcept { return type_has_flag(object, Py_TPFLAGS
 
 // The failure paths of read_integer, out of line: its frame is on the stack
 // while `__index__` runs, and recursion through it must stay cheap.
-[[gnu::noinline, gnu::cold]] PendingException index_failure() { return take_exception(); }
+VK_NOINLINE VK_COLD PendingException index_failure() { return take_exception(); }
 
-[[gnu::noinline, gnu::cold]] PendingException not_an_int(PyObject* result) {
+VK_NOINLINE VK_COLD PendingException not_an_int(PyObject* result) {
     return PendingException::type_mismatch(result, reinterpret_cast<PyObject*>(&PyLong_Type));
 }
 
 // Calls `__index__` of a non-int, counted against the recursion limit; a new
 // reference or null with an exception pending.
-[[gnu::noinline]] PyObject* call_index(PyObject* object) {
+VK_NOINLINE PyObject* call_index(PyObject* object) {
     RecursionCheck recursion;
     if (!recursion.entered()) return nullptr;
     return PyNumber_Index(object);
@@ -42,6 +44,20 @@ PyResult<T> read_integer(PyObject* object, Read read, T failed) {
     const T value = read(object);
     if (value == failed && PyErr_Occurred() != nullptr) return unexpected(index_failure());
     return value;
+}
+
+// The signed 64-bit conversion reads a C long where that has 64 bits (Linux,
+// macOS), whose OverflowError text users see there, and a long long where a
+// long has 32 (Windows).
+using SignedWide = std::conditional_t<sizeof(long) == 8, long, long long>;
+static_assert(sizeof(SignedWide) == 8);
+
+SignedWide as_signed_wide(PyObject* object) {
+    if constexpr (sizeof(long) == 8) {
+        return PyLong_AsLong(object);
+    } else {
+        return PyLong_AsLongLong(object);
+    }
 }
 
 PyObject* sequence_abc() {
@@ -123,12 +139,11 @@ PyResult<std::uint64_t> to_u64(PyObject* object) {
 }
 
 PyResult<std::uint32_t> to_u32(PyObject* object) {
-    static_assert(sizeof(long) == 8, "the signed 64-bit conversion reads a C long");
-    PyResult<long> wide = read_integer<long>(object, PyLong_AsLong, -1L);
+    PyResult<SignedWide> wide = read_integer<SignedWide>(object, as_signed_wide, -1);
     if (!wide) return unexpected(std::move(wide).error());
-    const long value = wide.value();
+    const SignedWide value = wide.value();
     if (value < 0) return unexpected(PendingException::lazy(PyExc_OverflowError, "number too small to fit in target type"));
-    if (value > 0xFFFFFFFFL) {
+    if (value > 0xFFFFFFFF) {
         return unexpected(PendingException::lazy(PyExc_OverflowError, "number too large to fit in target type"));
     }
     return static_cast<std::uint32_t>(value);

@@ -1,12 +1,16 @@
 // The instruction sets the fast kernels are compiled for, and the one run-time
 // choice among them.
 //
-// Kernels are compiled per target with GCC `target` attributes, so the library
-// runs on any x86-64. The choice is made once per process: the best level this
-// CPU supports, lowered (never raised) by the environment variable
-// VERRAKIN_ISA=scalar|avx2|avx512, which lets tests run every path on one
-// machine. Every fast kernel gives the same bits as its scalar reference.
+// On x86-64 the kernels are compiled per target with function attributes
+// (platform/compiler.hpp), so the library runs on any x86-64; elsewhere only
+// the scalar references exist and every choice is `scalar`. The choice is made
+// once per process: the best level this CPU supports, lowered (never raised)
+// by the environment variable VERRAKIN_ISA=scalar|avx2|avx512, which lets
+// tests run every path on one machine. Every fast kernel gives the same bits
+// as its scalar reference.
 #pragma once
+
+#include "../platform/compiler.hpp"
 
 namespace verrakin {
 
@@ -26,8 +30,3 @@ Isa active_isa() noexcept;
 const char* isa_name(Isa isa) noexcept;
 
 }  // namespace verrakin
-
-// Function attributes that compile one kernel for one level. The sets match
-// what detect() checks, so a kernel runs only where its instructions exist.
-#define VK_TARGET_AVX2 [[gnu::target("avx2,bmi2")]]
-#define VK_TARGET_AVX512 [[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx2,bmi2")]]

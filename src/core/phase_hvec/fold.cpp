@@ -114,7 +114,11 @@ FoldKernel choose_fold_kernel(std::size_t items, std::uint32_t n) noexcept {
 void fold_block(FoldKernel kernel, std::span<const PhaseHVec> items, const FoldTables& tables,
                 std::uint64_t start, std::size_t count, FoldScratch& scratch) noexcept {
     switch (kernel) {
+#if VK_X86_64
         case FoldKernel::permute_avx512: return detail::fold_permute_avx512(items, tables, start, count, scratch);
+#else
+        case FoldKernel::permute_avx512:  // never chosen: the scalar level is the only one here
+#endif
         case FoldKernel::packed: return fold_packed(items, tables, start, count, scratch);
         case FoldKernel::reference: break;
     }

@@ -4,9 +4,9 @@
 // 131072 items (|sum| <= 131071 * 16384 < 2^31).
 #include <immintrin.h>
 
-// GCC 12's intrinsics leave the unused pass-through operand of some
-// instructions undefined on purpose, which -Wmaybe-uninitialized reports.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "../platform/compiler.hpp"
+
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
 
 #include <algorithm>
 

@@ -24,8 +24,13 @@ void generate_phases_scalar(std::uint16_t* out, std::size_t count, std::uint64_t
 // The one dispatch point of the generator.
 void generate_phases(std::span<std::uint16_t> out, std::uint32_t n, std::uint64_t seed) noexcept {
     switch (active_isa()) {
+#if VK_X86_64
         case Isa::avx512: return detail::generate_phases_avx512(out.data(), out.size(), n, seed);
         case Isa::avx2: return detail::generate_phases_avx2(out.data(), out.size(), n, seed);
+#else
+        case Isa::avx512:
+        case Isa::avx2:
+#endif
         case Isa::scalar: break;
     }
     detail::generate_phases_scalar(out.data(), out.size(), 0, n, seed);

@@ -10,9 +10,9 @@
 //     is brought into [0, n) by one conditional add or subtract of n.
 #include <immintrin.h>
 
-// GCC 12's intrinsics leave the unused pass-through operand of some
-// instructions undefined on purpose, which -Wmaybe-uninitialized reports.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "../platform/compiler.hpp"
+
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
 
 #include "../cpu/isa.hpp"
 #include "generator_kernels.hpp"

@@ -8,10 +8,11 @@
 // [0, n), are finished by snap_to_level.
 #include <immintrin.h>
 
-// GCC 12's intrinsics leave the unused pass-through operand of some
-// instructions undefined on purpose, which -Wmaybe-uninitialized reports.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "../platform/compiler.hpp"
 
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
+
+#include <bit>
 #include <limits>
 
 #include "../cpu/isa.hpp"
@@ -87,7 +88,7 @@ VK_TARGET_AVX2 void snap_levels_avx2(const double* y, const double* x, std::uint
         const __m128i levels = _mm256_cvttpd_epi32(_mm256_and_pd(level, good));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi32(levels, levels));
         for (unsigned rest = static_cast<unsigned>(~_mm256_movemask_pd(good)) & 0xFu; rest != 0; rest &= rest - 1) {
-            const std::size_t lane = i + static_cast<unsigned>(__builtin_ctz(rest));
+            const std::size_t lane = i + static_cast<unsigned>(std::countr_zero(rest));
             out[lane] = static_cast<std::uint16_t>(snap_to_level(y[lane], x[lane], n));
         }
     }
@@ -185,7 +186,7 @@ VK_TARGET_AVX512 void snap_levels_avx512(const double* y, const double* x, std::
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                          _mm256_cvtepi32_epi16(_mm512_maskz_cvttpd_epi32(good, level)));
         for (unsigned rest = static_cast<unsigned>(~good) & 0xFFu; rest != 0; rest &= rest - 1) {
-            const std::size_t lane = i + static_cast<unsigned>(__builtin_ctz(rest));
+            const std::size_t lane = i + static_cast<unsigned>(std::countr_zero(rest));
             out[lane] = static_cast<std::uint16_t>(snap_to_level(y[lane], x[lane], n));
         }
     }

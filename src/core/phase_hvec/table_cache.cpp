@@ -1,6 +1,6 @@
 #include "table_cache.hpp"
 
-#include <pthread.h>
+#include "../platform/process.hpp"
 
 namespace verrakin {
 namespace {
@@ -12,8 +12,7 @@ void unlock_after_fork() noexcept { cache_mutex.unlock(); }
 
 // Registered when the library loads: fork() waits for a short critical section
 // to end, and both processes leave fork() with the mutex free.
-const bool fork_handlers_registered =
-    pthread_atfork(lock_before_fork, unlock_after_fork, unlock_after_fork) == 0;
+const bool fork_handlers_registered = platform::at_fork(lock_before_fork, unlock_after_fork, unlock_after_fork);
 
 }  // namespace
 

@@ -58,8 +58,13 @@ void level_dots(const std::uint16_t* const* entries, std::size_t count, const Gr
                 const double* b_re, const double* b_im, std::size_t length, double* out) {
     const Isa isa = grid.tabled() ? active_isa() : Isa::scalar;
     switch (isa) {
+#if VK_X86_64
         case Isa::avx512: return detail::level_dots_avx512(entries, count, grid, b_re, b_im, length, out);
         case Isa::avx2: return detail::level_dots_avx2(entries, count, grid, b_re, b_im, length, out);
+#else
+        case Isa::avx512:
+        case Isa::avx2:
+#endif
         case Isa::scalar: break;
     }
     detail::level_dots_scalar(entries, count, grid, b_re, b_im, length, out);
@@ -69,9 +74,14 @@ void level_superpose(const std::uint16_t* const* entries, std::size_t count, con
                      const double* weights, std::size_t length, double* acc_re, double* acc_im) {
     const Isa isa = grid.tabled() ? active_isa() : Isa::scalar;
     switch (isa) {
+#if VK_X86_64
         case Isa::avx512:
             return detail::level_superpose_avx512(entries, count, grid, weights, length, acc_re, acc_im);
         case Isa::avx2: return detail::level_superpose_avx2(entries, count, grid, weights, length, acc_re, acc_im);
+#else
+        case Isa::avx512:
+        case Isa::avx2:
+#endif
         case Isa::scalar: break;
     }
     detail::level_superpose_scalar(entries, count, grid, weights, length, acc_re, acc_im);

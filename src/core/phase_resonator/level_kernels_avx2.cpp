@@ -5,21 +5,16 @@
 // rounded instruction (no fused multiply-add).
 #include <immintrin.h>
 
-// GCC 12 starts the "undefined" source vector of gathers and permutes as a
-// self-initialised variable and then warns, after inlining, that it may be
-// used uninitialised (or, at low optimisation, that it is); every lane of it
-// is overwritten.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
+#include "../platform/compiler.hpp"
+
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
 
 #include "level_kernels.hpp"
-
-#define VERRAKIN_AVX2 __attribute__((target("avx2,bmi2")))
 
 namespace verrakin::detail {
 namespace {
 
-VERRAKIN_AVX2 inline __m256d add_term(__m256d sum, const double* cos, const double* sin, __m256i level,
+VK_TARGET_AVX2 inline __m256d add_term(__m256d sum, const double* cos, const double* sin, __m256i level,
                                       __m256d b_re, __m256d b_im) {
     const __m256d c = _mm256_i64gather_pd(cos, level, 8);
     const __m256d s = _mm256_i64gather_pd(sin, level, 8);
@@ -28,21 +23,21 @@ VERRAKIN_AVX2 inline __m256d add_term(__m256d sum, const double* cos, const doub
 
 // Level S of the four 16-bit levels packed in each 64-bit lane.
 template <int S>
-VERRAKIN_AVX2 inline __m256i level_in_lane(__m256i packed) {
+VK_TARGET_AVX2 inline __m256i level_in_lane(__m256i packed) {
     return _mm256_and_si256(_mm256_srli_epi64(packed, 16 * S), _mm256_set1_epi64x(0xFFFF));
 }
 
 // Four entries per group, two groups side by side; four positions of a group
 // come in with one gather of 64-bit words taken relative to the first entry.
 template <int S>
-VERRAKIN_AVX2 inline void add_position(__m256d* sums, const double* cos, const double* sin, const __m256i* packed,
+VK_TARGET_AVX2 inline void add_position(__m256d* sums, const double* cos, const double* sin, const __m256i* packed,
                                        double b_re, double b_im) {
     const __m256d re = _mm256_set1_pd(b_re);
     const __m256d im = _mm256_set1_pd(b_im);
     for (int g = 0; g < 2; ++g) sums[g] = add_term(sums[g], cos, sin, level_in_lane<S>(packed[g]), re, im);
 }
 
-VERRAKIN_AVX2 void dots_block(const std::uint16_t* const* entries, const double* cos, const double* sin,
+VK_TARGET_AVX2 void dots_block(const std::uint16_t* const* entries, const double* cos, const double* sin,
                               const double* b_re, const double* b_im, std::size_t length, double* out) {
     const std::uint16_t* base = entries[0];
     __m256i offsets[2];
@@ -80,14 +75,14 @@ VERRAKIN_AVX2 void dots_block(const std::uint16_t* const* entries, const double*
 }
 
 // Four levels starting at p, widened to one per 32-bit lane.
-VERRAKIN_AVX2 inline __m128i four_levels(const std::uint16_t* p) {
+VK_TARGET_AVX2 inline __m128i four_levels(const std::uint16_t* p) {
     return _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
 
 // R registers of four positions each stay in registers while every entry, in
 // entry order, is added into them.
 template <int R>
-VERRAKIN_AVX2 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const double* cos,
+VK_TARGET_AVX2 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const double* cos,
                                    const double* sin, const double* weights, std::size_t at, double* acc_re,
                                    double* acc_im) {
     __m256d re[R], im[R];
@@ -112,7 +107,7 @@ VERRAKIN_AVX2 void superpose_block(const std::uint16_t* const* entries, std::siz
 
 }  // namespace
 
-VERRAKIN_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+VK_TARGET_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
     std::size_t j = 0;
     for (; j + 8 <= count; j += 8) dots_block(entries + j, grid.cosines(), grid.sines(), b_re, b_im, length, out + j);
@@ -126,7 +121,7 @@ VERRAKIN_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::siz
     for (std::size_t l = 0; j + l < count; ++l) out[j + l] = sums[l];
 }
 
-VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
+VK_TARGET_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
                                         const GridPhasors& grid, const double* weights, std::size_t length,
                                         double* acc_re, double* acc_im) {
     const double* cos = grid.cosines();

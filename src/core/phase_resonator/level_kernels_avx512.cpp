@@ -6,19 +6,14 @@
 // product and sum is its own rounded instruction (no fused multiply-add).
 #include <immintrin.h>
 
-// GCC 12 starts the "undefined" source vector of gathers and permutes as a
-// self-initialised variable and then warns, after inlining, that it may be
-// used uninitialised (or, at low optimisation, that it is); every lane of it
-// is overwritten.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
+#include "../platform/compiler.hpp"
+
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
 
 #include <type_traits>
 #include <vector>
 
 #include "level_kernels.hpp"
-
-#define VERRAKIN_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 
 namespace verrakin::detail {
 namespace {
@@ -35,7 +30,7 @@ struct RegisterTable {
 // Masked loads stop at the table's end and leave the spare slots at zero; no
 // level reaches them.
 template <int P>
-VERRAKIN_AVX512 RegisterTable<P> load_register_table(const GridPhasors& grid) {
+VK_TARGET_AVX512 RegisterTable<P> load_register_table(const GridPhasors& grid) {
     RegisterTable<P> t;
     const std::uint32_t n = grid.resolution();
     for (std::uint32_t r = 0; r < 2 * P; ++r) {
@@ -48,7 +43,7 @@ VERRAKIN_AVX512 RegisterTable<P> load_register_table(const GridPhasors& grid) {
 }
 
 template <int P>
-VERRAKIN_AVX512 inline __m512d register_lookup(const __m512d* table, __m512i level) {
+VK_TARGET_AVX512 inline __m512d register_lookup(const __m512d* table, __m512i level) {
     __m512d part[P];
     for (int p = 0; p < P; ++p) part[p] = _mm512_permutex2var_pd(table[2 * p], level, table[2 * p + 1]);
     if constexpr (P == 1) {
@@ -68,16 +63,16 @@ VERRAKIN_AVX512 inline __m512d register_lookup(const __m512d* table, __m512i lev
 // The permutes and blends read only the low six bits of each index, so a level
 // shifted down to the low bits of its lane needs no mask.
 template <int S, int P>
-VERRAKIN_AVX512 inline __m512i level_in_lane(const RegisterTable<P>&, __m512i packed) {
+VK_TARGET_AVX512 inline __m512i level_in_lane(const RegisterTable<P>&, __m512i packed) {
     return _mm512_srli_epi64(packed, 16 * S);
 }
 
 template <int P>
-VERRAKIN_AVX512 inline __m512d cos_of(const RegisterTable<P>& t, __m512i level) {
+VK_TARGET_AVX512 inline __m512d cos_of(const RegisterTable<P>& t, __m512i level) {
     return register_lookup<P>(t.cos, level);
 }
 template <int P>
-VERRAKIN_AVX512 inline __m512d sin_of(const RegisterTable<P>& t, __m512i level) {
+VK_TARGET_AVX512 inline __m512d sin_of(const RegisterTable<P>& t, __m512i level) {
     return register_lookup<P>(t.sin, level);
 }
 
@@ -87,28 +82,28 @@ struct MemoryTable {
     const double* sin;
 };
 
-VERRAKIN_AVX512 inline __m512d cos_of(const MemoryTable& t, __m512i level) {
+VK_TARGET_AVX512 inline __m512d cos_of(const MemoryTable& t, __m512i level) {
     return _mm512_i64gather_pd(level, t.cos, 8);
 }
-VERRAKIN_AVX512 inline __m512d sin_of(const MemoryTable& t, __m512i level) {
+VK_TARGET_AVX512 inline __m512d sin_of(const MemoryTable& t, __m512i level) {
     return _mm512_i64gather_pd(level, t.sin, 8);
 }
 
 // Level S of the four 16-bit levels packed in each 64-bit lane, as a gather index.
 template <int S>
-VERRAKIN_AVX512 inline __m512i level_in_lane(const MemoryTable&, __m512i packed) {
+VK_TARGET_AVX512 inline __m512i level_in_lane(const MemoryTable&, __m512i packed) {
     return _mm512_and_si512(_mm512_srli_epi64(packed, 16 * S), _mm512_set1_epi64(0xFFFF));
 }
 
 template <class Table>
-VERRAKIN_AVX512 inline __m512d add_term(__m512d sum, const Table& t, __m512i level, __m512d b_re, __m512d b_im) {
+VK_TARGET_AVX512 inline __m512d add_term(__m512d sum, const Table& t, __m512i level, __m512d b_re, __m512d b_im) {
     const __m512d term = _mm512_add_pd(_mm512_mul_pd(cos_of(t, level), b_re), _mm512_mul_pd(sin_of(t, level), b_im));
     return _mm512_add_pd(sum, term);
 }
 
 // Position S of every group's packed levels, added into each group's sums.
 template <int S, int G, class Table>
-VERRAKIN_AVX512 inline void add_position(__m512d* sums, const Table& table, const __m512i* packed, double b_re,
+VK_TARGET_AVX512 inline void add_position(__m512d* sums, const Table& table, const __m512i* packed, double b_re,
                                          double b_im) {
     const __m512d re = _mm512_set1_pd(b_re);
     const __m512d im = _mm512_set1_pd(b_im);
@@ -117,7 +112,7 @@ VERRAKIN_AVX512 inline void add_position(__m512d* sums, const Table& table, cons
 
 // Turns eight rows of eight 64-bit words into eight columns: out[q] holds word q
 // of every row, row l in lane l (unpack pairs, then 128-bit and 256-bit halves).
-VERRAKIN_AVX512 inline void transpose_words(const __m512i* rows, __m512i* out) {
+VK_TARGET_AVX512 inline void transpose_words(const __m512i* rows, __m512i* out) {
     __m512i t[8], u[8];
     for (int r = 0; r < 8; r += 2) {
         t[r] = _mm512_unpacklo_epi64(rows[r], rows[r + 1]);      // words 0 2 4 6 of rows r, r+1
@@ -142,7 +137,7 @@ VERRAKIN_AVX512 inline void transpose_words(const __m512i* rows, __m512i* out) {
 // load; a transpose turns them into eight vectors of four positions of all
 // eight entries.
 template <int G, class Table>
-VERRAKIN_AVX512 __attribute__((noinline)) void dots_block(const std::uint16_t* const* entries, const Table& table, const double* b_re,
+VK_TARGET_AVX512 VK_NOINLINE void dots_block(const std::uint16_t* const* entries, const Table& table, const double* b_re,
                                 const double* b_im, std::size_t length, double* out) {
     __m512d sums[G];
     for (int g = 0; g < G; ++g) sums[g] = _mm512_setzero_pd();
@@ -177,7 +172,7 @@ VERRAKIN_AVX512 __attribute__((noinline)) void dots_block(const std::uint16_t* c
 }
 
 template <class Table>
-VERRAKIN_AVX512 void dots(const std::uint16_t* const* entries, std::size_t count, const Table& table,
+VK_TARGET_AVX512 void dots(const std::uint16_t* const* entries, std::size_t count, const Table& table,
                           const double* b_re, const double* b_im, std::size_t length, double* out) {
     std::size_t j = 0;
     for (; j + 16 <= count; j += 16) dots_block<2>(entries + j, table, b_re, b_im, length, out + j);
@@ -200,7 +195,7 @@ VERRAKIN_AVX512 void dots(const std::uint16_t* const* entries, std::size_t count
 // over i ascending.
 constexpr std::size_t kTermBlock = 128;
 
-VERRAKIN_AVX512 void fill_terms(const RegisterTable<1>& t, const double* b_re, const double* b_im, std::size_t from,
+VK_TARGET_AVX512 void fill_terms(const RegisterTable<1>& t, const double* b_re, const double* b_im, std::size_t from,
                                 std::size_t to, double* terms) {
     for (std::size_t i = from; i < to; ++i) {
         const __m512d re = _mm512_set1_pd(b_re[i]);
@@ -212,7 +207,7 @@ VERRAKIN_AVX512 void fill_terms(const RegisterTable<1>& t, const double* b_re, c
 }
 
 template <int S, int G>
-VERRAKIN_AVX512 inline void add_tabled(__m512d* sums, const double* row, const __m512i* packed) {
+VK_TARGET_AVX512 inline void add_tabled(__m512d* sums, const double* row, const __m512i* packed) {
     const __m512d lo = _mm512_loadu_pd(row);
     const __m512d hi = _mm512_loadu_pd(row + 8);
     for (int g = 0; g < G; ++g) {
@@ -221,7 +216,7 @@ VERRAKIN_AVX512 inline void add_tabled(__m512d* sums, const double* row, const _
 }
 
 template <int G>
-VERRAKIN_AVX512 __attribute__((noinline)) void tabled_dots_block(const std::uint16_t* const* entries, const double* terms, std::size_t from,
+VK_TARGET_AVX512 VK_NOINLINE void tabled_dots_block(const std::uint16_t* const* entries, const double* terms, std::size_t from,
                                        std::size_t to, double* out) {
     __m512d sums[G];
     for (int g = 0; g < G; ++g) sums[g] = _mm512_loadu_pd(out + 8 * g);
@@ -265,7 +260,7 @@ VERRAKIN_AVX512 __attribute__((noinline)) void tabled_dots_block(const std::uint
     for (int g = 0; g < G; ++g) _mm512_storeu_pd(out + 8 * g, sums[g]);
 }
 
-VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+VK_TARGET_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                  const double* b_re, const double* b_im, std::size_t length, double* out) {
     const RegisterTable<1> table = load_register_table<1>(grid);
     std::vector<double> terms(16 * kTermBlock);
@@ -283,14 +278,14 @@ VERRAKIN_AVX512 void tabled_dots(const std::uint16_t* const* entries, std::size_
 }
 
 // Eight levels starting at p, widened to one per 64-bit lane.
-VERRAKIN_AVX512 inline __m512i eight_levels(const std::uint16_t* p) {
+VK_TARGET_AVX512 inline __m512i eight_levels(const std::uint16_t* p) {
     return _mm512_cvtepu16_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
 // R registers of eight positions each stay in registers while every entry, in
 // entry order, is added into them.
 template <int R, class Table>
-VERRAKIN_AVX512 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const Table& table,
+VK_TARGET_AVX512 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const Table& table,
                                      const double* weights, std::size_t at, double* acc_re, double* acc_im) {
     __m512d re[R], im[R];
     for (int r = 0; r < R; ++r) {
@@ -326,7 +321,7 @@ VERRAKIN_AVX512 void superpose_block(const std::uint16_t* const* entries, std::s
 }
 
 template <class Table>
-VERRAKIN_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+VK_TARGET_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                const Table& table, const double* weights, std::size_t length, double* acc_re,
                                double* acc_im) {
     std::size_t at = 0;
@@ -337,7 +332,7 @@ VERRAKIN_AVX512 void superpose(const std::uint16_t* const* entries, std::size_t 
 
 }  // namespace
 
-VERRAKIN_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count,
+VK_TARGET_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count,
                                        const GridPhasors& grid, const double* b_re, const double* b_im,
                                        std::size_t length, double* out) {
     const std::uint32_t n = grid.resolution();
@@ -348,7 +343,7 @@ VERRAKIN_AVX512 void level_dots_avx512(const std::uint16_t* const* entries, std:
     dots(entries, count, MemoryTable{grid.cosines(), grid.sines()}, b_re, b_im, length, out);
 }
 
-VERRAKIN_AVX512 void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count,
+VK_TARGET_AVX512 void level_superpose_avx512(const std::uint16_t* const* entries, std::size_t count,
                                             const GridPhasors& grid, const double* weights, std::size_t length,
                                             double* acc_re, double* acc_im) {
     const std::uint32_t n = grid.resolution();
