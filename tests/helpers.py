@@ -1,5 +1,6 @@
 """Helpers shared by the algebra, bundle and resonator tests."""
 
+import os
 import struct
 
 import pytest
@@ -55,3 +56,13 @@ def rand_vec(rng, dim, n):
     """A PhaseHVec from a seed drawn by rng, with the model's phases."""
     seed = rng.getrandbits(64)
     return PhaseHVec.random(dim, n, seed), model.random_phases(dim, n, seed)
+
+
+def small_thread_stack(wanted=32 * 1024):
+    """A thread stack of `wanted` bytes, or the smallest the C library accepts
+    if that is larger (glibc on aarch64, with its 64 KiB pages: 128 KiB)."""
+    try:
+        minimum = os.sysconf("SC_THREAD_STACK_MIN")
+    except (AttributeError, ValueError, OSError):
+        minimum = 0
+    return max(wanted, minimum)

@@ -11,6 +11,7 @@ import textwrap
 
 import pytest
 
+from helpers import small_thread_stack
 from verrakin import PhaseHVec, resonator_factorize
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
@@ -176,7 +177,7 @@ SMALL_STACK = """
                 outcomes.append(name)
             except BaseException as error:
                 outcomes.append(name + ": " + type(error).__name__)
-    threading.stack_size(32768)
+    threading.stack_size({stack})
     t = threading.Thread(target=run)
     t.start(); t.join()
     print("\\n".join(outcomes))
@@ -184,7 +185,7 @@ SMALL_STACK = """
 
 
 def test_every_operation_in_a_thread_with_a_32_kib_stack():
-    code, out, err = run_child(SMALL_STACK)
+    code, out, err = run_child(SMALL_STACK.format(stack=small_thread_stack(32 * 1024)))
     assert code == 0, err
     # Each operation ends as it does on the main thread.
     from operations import catalogue

@@ -263,6 +263,12 @@ def test_memory_error_under_address_space_limit():
 
         small = P.random(5, 16, 7).phases()
         resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
+        try:
+            bytearray(1 << 31)
+            print("unenforced")
+            raise SystemExit
+        except MemoryError:
+            pass
         print(outcome(lambda: P.random(2**31, 16, 7)))
         v = P.random(2**27, 16, 7)           # 256 MiB: fits
         print(outcome(v.phases))              # a 1 GiB list: does not
@@ -271,6 +277,8 @@ def test_memory_error_under_address_space_limit():
         print(P.random(2**25, 16, 7).phases()[:5] == small, P.random(5, 16, 7).phases() == small)
         """
     )
+    if out.splitlines() == ["unenforced"]:
+        pytest.skip("the address-space limit is not enforced here (qemu-user ignores RLIMIT_AS)")
     assert out.splitlines() == [
         "MemoryError",
         "MemoryError",

@@ -9,7 +9,7 @@ import threading
 import pytest
 
 import model
-from helpers import bits, rand_vec
+from helpers import bits, rand_vec, small_thread_stack
 from verrakin import PhaseHVec, resonator_factorize
 
 
@@ -71,7 +71,7 @@ def test_every_operation_on_a_small_stack():
         except BaseException as error:  # noqa: BLE001 - reported below
             errors.append(error)
 
-    previous = threading.stack_size(32 * 1024)
+    previous = threading.stack_size(small_thread_stack(32 * 1024))
     try:
         thread = threading.Thread(target=work)
         thread.start()
