@@ -7,7 +7,7 @@
 namespace verrakin {
 
 GridPhasors::GridPhasors(std::uint32_t n, std::uint64_t expected_lookups) : n_(n) {
-    if (expected_lookups < 2 * std::uint64_t{n}) return;
+    if (!worth_tabling(n, expected_lookups)) return;
     cos_.resize(n);
     sin_.resize(n);
     const double resolution = static_cast<double>(n);
