@@ -44,22 +44,22 @@ PyResult<T> read_integer(PyObject* object, Read read, T failed) {
     return value;
 }
 
-PyObject* sequence_abc() {
-    constinit static OnceCell<PyObject*> cell;
-    return cell.get_or_init([] {
-        PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
-        PyRef module = PyRef::steal(PyImport_Import(name.get()));
-        if (!module) {
-            PyErr_Clear();
-            fatal_error("failed to import collections.abc");
-        }
-        PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
-        if (!sequence || !type_has_flag(sequence.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
-            PyErr_Clear();
-            fatal_error("collections.abc.Sequence is not a type");
-        }
-        return sequence.release();
-    });
+constinit OnceCell<PyObject*> sequence_type;
+
+// The type named by a non-sequence's TypeError. It is obtained at module
+// execution, where importing is safe; a call never imports (an import in the
+// middle of a call can fail at interpreter shutdown, run import hooks, or wait
+// forever in a forked child on an import lock that a vanished thread held).
+PendingException not_a_sequence(PyObject* object) {
+    if (PyObject* const* type = sequence_type.if_made()) return PendingException::type_mismatch(object, *type);
+    return PendingException::type_mismatch(object, "Sequence");
+}
+
+// An interrupt or an exit request, which a call must not swallow.
+bool is_interrupt(PendingException& error) {
+    PyObject* instance = error.instance();
+    return PyErr_GivenExceptionMatches(instance, PyExc_KeyboardInterrupt) ||
+           PyErr_GivenExceptionMatches(instance, PyExc_SystemExit);
 }
 
 bool is_phase_hvec(PyObject* object) {
@@ -75,15 +75,18 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
     if (type_has_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS)) {
         return unexpected(PendingException::lazy(PyExc_TypeError, "Can't extract `str` to `Vec`"));
     }
-    if (!PySequence_Check(object)) return unexpected(PendingException::type_mismatch(object, sequence_abc()));
+    if (!PySequence_Check(object)) return unexpected(not_a_sequence(object));
     RecursionCheck recursion;
     if (!recursion.entered()) return unexpected(take_exception());
     std::vector<T> items;
     // The length is only a hint for reserving room, and may lie; iteration
     // decides, so a hint is never trusted beyond a modest reservation.
+    // A failing length is dropped, unless it is an interrupt or exit request.
     const Py_ssize_t size = PyObject_Size(object);
     if (size < 0) {
-        fetch_exception();
+        if (std::optional<PendingException> error = fetch_exception(); error && is_interrupt(*error)) {
+            return unexpected(std::move(*error));
+        }
     } else {
         items.reserve(std::min(static_cast<std::size_t>(size), kMaxReservedItems));
     }
@@ -102,6 +105,22 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
 }
 
 }  // namespace
+
+PyResult<Ok> obtain_sequence_type() {
+    if (sequence_type.if_made() != nullptr) return Ok{};
+    PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
+    PyRef module = PyRef::steal(PyImport_Import(name.get()));
+    if (!module) return unexpected(take_exception());
+    PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
+    if (!sequence) return unexpected(take_exception());
+    if (!type_has_flag(sequence.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
+        return unexpected(
+            PendingException::type_mismatch(sequence.get(), reinterpret_cast<PyObject*>(&PyType_Type)));
+    }
+    // Another thread may have stored one meanwhile (the import can release the lock).
+    if (sequence_type.set(sequence.get())) static_cast<void>(sequence.release());
+    return Ok{};
+}
 
 PyResult<SharedAccess> SharedAccess::take(PyObject* instance) {
     auto* object = reinterpret_cast<PhaseHVecObject*>(instance);
