@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
 
 #include "init_once.hpp"
 
@@ -100,7 +101,8 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
         }
         PyResult<T> converted = convert(element.get());
         if (!converted) return unexpected(std::move(converted).error());
-        items.push_back(std::move(converted).value());
+        naming_allocation(sizeof(T) * (items.size() + 1), items.size() + 1, "sequence argument elements",
+                          [&] { items.push_back(std::move(converted).value()); });
     }
 }
 
@@ -163,7 +165,8 @@ PyResult<PhaseHVec> ElementHolds::hold(PyObject* element) {
     Hold hold{PyRef::borrow(element), {}};
     VK_TRY_ASSIGN(hold.access, SharedAccess::take(element));
     PhaseHVec record = hold.access.record().view();
-    holds_.push_back(std::move(hold));
+    naming_allocation(sizeof(Hold) * (holds_.size() + 1), holds_.size() + 1, "held sequence elements",
+                      [&] { holds_.push_back(std::move(hold)); });
     return record;
 }
 
@@ -176,8 +179,34 @@ PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* obj
         object, [&holds](PyObject* element) { return extract_vector_list(element, holds); });
 }
 
+namespace {
+
+constexpr std::string_view kNotePrefix = "while processing '";
+
+// Whether the exception already names an argument: one that comes back through
+// calls nested inside a conversion (a callback calling into the module, down to
+// the recursion limit) keeps the note of the conversion where it arose.
+bool has_argument_note(PyObject* instance) {
+    PyRef notes = PyRef::steal(PyObject_GetAttrString(instance, "__notes__"));
+    if (!notes) {
+        PyErr_Clear();
+        return false;
+    }
+    if (!type_has_flag(notes.get(), Py_TPFLAGS_LIST_SUBCLASS)) return false;
+    for (Py_ssize_t i = 0; i < PyList_Size(notes.get()); ++i) {
+        PyObject* note = PyList_GetItem(notes.get(), i);
+        if (note == nullptr || !type_has_flag(note, Py_TPFLAGS_UNICODE_SUBCLASS)) continue;
+        if (std::optional<std::string> text = utf8_text(note); text && text->starts_with(kNotePrefix)) return true;
+    }
+    PyErr_Clear();
+    return false;
+}
+
+}  // namespace
+
 void add_argument_note(PendingException& error, const char* parameter) {
     PyObject* instance = error.instance();
+    if (has_argument_note(instance)) return;
     PyRef note = expect_new(PyUnicode_FromString((std::string("while processing '") + parameter + "'").c_str()));
     PyRef add_note = PyRef::steal(PyObject_GetAttr(instance, interned_add_note()));
     if (!add_note) {

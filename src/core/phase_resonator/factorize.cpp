@@ -226,9 +226,11 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     return std::move(factorize(composite, codebooks, max_iter, CancelCheck{})).value();
 }
 
-Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
-                                                         std::span<const Codebook> codebooks,
-                                                         std::uint64_t max_iter, const CancelCheck& cancel) {
+namespace {
+
+Expected<std::vector<FactorResult>, Cancelled> run_resonator(const PhaseHVec& composite,
+                                                             std::span<const Codebook> codebooks,
+                                                             std::uint64_t max_iter, const CancelCheck& cancel) {
     const std::size_t factors = codebooks.size();
     if (factors == 0) return std::vector<FactorResult>{};
     const std::size_t length = composite.phases.size();
@@ -322,6 +324,19 @@ Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& compos
         results.push_back({k, matches[k].index, matches[k].similarity, sweeps, converged});
     }
     return results;
+}
+
+}  // namespace
+
+Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks,
+                                                         std::uint64_t max_iter, const CancelCheck& cancel) {
+    // Per position: the target, the phasors and the accumulators (six doubles)
+    // and one level per factor estimate. Grid tables name themselves.
+    const std::uint64_t length = composite.phases.size();
+    const std::uint64_t bytes = length * (48 + 2 * codebooks.size());
+    return naming_allocation(bytes, length, "resonator working positions",
+                             [&] { return run_resonator(composite, codebooks, max_iter, cancel); });
 }
 
 }  // namespace verrakin
