@@ -47,6 +47,21 @@ def main():
     assert abs(rest) < mpmath.mpf(2) ** -164
     out.append("/// pi / 64 = kPiOver64[0] + kPiOver64[1] + kPiOver64[2] within 2^-164.")
     out.append("inline constexpr double kPiOver64[3] = {" + ", ".join(p.hex() for p in parts) + "};")
+    # pi / 64 in four parts for Cody and Waite's reduction: the first three of
+    # 28 bits, so k times each is exact for |k| < 2^25.
+    rest = pi / 64
+    parts = []
+    for bits in (28, 28, 28):
+        e = int(mpmath.floor(mpmath.log(abs(rest), 2)))
+        part = mpmath.nint(rest * mpmath.mpf(2) ** (bits - 1 - e)) / mpmath.mpf(2) ** (bits - 1 - e)
+        parts.append(float(part))
+        assert mpmath.mpf(parts[-1]) == part
+        rest -= part
+    parts.append(float(rest))
+    rest -= mpmath.mpf(parts[-1])
+    assert abs(rest) < mpmath.mpf(2) ** -141
+    out.append("/// pi / 64 = sum of kPiOver64Short within 2^-141, the first three parts of 28 bits.")
+    out.append("inline constexpr double kPiOver64Short[4] = {" + ", ".join(p.hex() for p in parts) + "};")
     out.append(f"/// 64 / pi rounded (only picks the nearest multiple of pi / 64).")
     out.append(f"inline constexpr double kSixtyFourOverPi = {float(64 / pi).hex()};\n")
 

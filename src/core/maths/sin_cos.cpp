@@ -1,26 +1,40 @@
-// Correctly rounded sin and cos of any double.
+// Correctly rounded sin and cos of any double, in three tries.
 //
-// Fast path (|x| < 2^20): x = k pi/64 + r, |r| <= pi/128 (1 + 2^-26), with r
-// in double-double; then sin x = S_k cos r + C_k sin r and cos x = C_k cos r -
-// S_k sin r from a table of sin(j pi/64) in double-double and short series.
-// Error of the result: reduction 2^-134 absolute (k < 2^25 times the 2^-164 of
-// the three-part pi/64, and the double-double sums); series truncation below
-// 2^-93 relative; the parts of the series formed in plain doubles (from r^4 /
-// 24 and r^5 / 120 on) 2^-76 absolute; table and products 2^-100. Where S_k
-// and C_k are both nonzero the result is at least sin(pi/128) > 2^-5.4, so
-// its relative error stays below 2^-70; where one of them is zero the result
-// is +-sin r or +-cos r, relative error below 2^-79. The rounding test uses
-// 2^-69 relative plus 2^-130 absolute and fails for about one argument in
-// 2^16, which then takes the accurate path.
+// All tries for |x| < 2^20 write x = k pi/64 + r, |r| <= pi/128 (1 + 2^-26),
+// and use sin(x) = A cos r + B sin r with (A, B) = (S_k, C_k) for sin and
+// (C_k, -S_k) for cos, S_k and C_k being sin and cos of k pi/64 from a table
+// in double-double (each within 2^-106). Where A is not zero, the result is at
+// least |A| / 2 (|r| <= pi/128 while k pi/64 is at least pi/64 from the
+// zeros), so errors proportional to |A| stay relative.
 //
-// Accurate path (every other finite x): the exact fraction of x / (2pi) from
-// 1536 bits of 1/(2pi) (Payne and Hanek), a quadrant, and Taylor series in
-// 352-bit fixed point: absolute error below 2^-340. Doubles come no closer to
-// a multiple of pi/2 than about 2^-61 (the Kahan-McDonald worst case), so for
-// |x| >= 2^-26 every |sin x| and |cos x| exceeds 2^-64 and the relative error
-// stays below 2^-276: far beyond what any argument needs (2^64 arguments
-// predict the hardest case near 2^-117; the published exhaustive searches of
-// hardest-to-round cases for these functions report none needing 2^-150).
+// 1. Quick (nearly every argument): Cody and Waite's reduction with pi/64 in
+// four parts, three of 28 bits so k times them is exact (absolute error below
+// 2^-115); then A + B r with B r exact, and the rest, A (cos r - 1) and
+// B (r - sin r) from short series (truncated below 2^-72), in plain doubles.
+// Error: the A (cos r - 1) term, at most 2^-11.7 |A|, is formed from r^2
+// rounded, a rounded series, a rounded product and rounded sums, each 2^-53 of
+// it: below 2^-61 |A|; the B term below 2^-68 |B|; the rest 2^-100 of the
+// result and the reduction's 2^-115. The rounding test allows twice that; it
+// fails for a few percent of arguments, which take the second try.
+//
+// 2. Double-double: the reduction with pi/64 in three 53-bit parts and exact
+// Dekker products (2^-134 absolute), series in double-double. Error: series
+// truncation below 2^-93 relative; the parts of the series formed in plain
+// doubles (from r^4 / 24 and r^5 / 120 on) 2^-76 absolute; table and products
+// 2^-100. Relative to the result (at least sin(pi/128) > 2^-5.4 where A and B
+// are both nonzero) below 2^-70; where one is zero the result is +-sin r or
+// +-cos r, relative error below 2^-79. The rounding test allows 2^-69
+// relative plus 2^-130 absolute and fails for about one argument in 2^16.
+//
+// 3. Accurate (failed tests, and every finite |x| >= 2^20): the exact fraction
+// of x / (2pi) from 1536 bits of 1/(2pi) (Payne and Hanek), a quadrant, and
+// Taylor series in 352-bit fixed point: absolute error below 2^-340. Doubles
+// come no closer to a multiple of pi/2 than about 2^-61 (the Kahan-McDonald
+// worst case), so for |x| >= 2^-26 every |sin x| and |cos x| exceeds 2^-64 and
+// the relative error stays below 2^-276: far beyond what any argument needs
+// (2^64 arguments predict the hardest case near 2^-117; the published
+// exhaustive searches of hardest-to-round cases for these functions report none
+// needing 2^-150).
 //
 // The arguments this system forms are checked against MPFR one by one in
 // bench/maths_check.cpp.
@@ -48,7 +62,38 @@ struct Reduced {
     DoubleDouble r;
 };
 
-/// x = k pi/64 + r for |x| < 2^20.
+/// x = k pi/64 + r for |x| < 2^20, Cody and Waite: the quick try.
+Reduced quick_reduce(double x) noexcept {
+    const double t = x * tables::kSixtyFourOverPi;
+    const double kd = (t + 0x1.8p52) - 0x1.8p52;
+    const double* p = tables::kPiOver64Short;
+    // Exact: k p[0] and x are multiples of 2^-32 or of ulp(x), and the
+    // difference, below pi/128 (1 + 2^-20), fits in 53 bits of that grid.
+    const double s = x - kd * p[0];
+    const DoubleDouble a = detail::two_sum(s, -(kd * p[1]));
+    const DoubleDouble b = detail::two_sum(a.hi, -(kd * p[2]));
+    return {static_cast<std::int64_t>(kd), detail::two_sum(b.hi, (a.lo + b.lo) - kd * p[3])};
+}
+
+/// A cos r + B sin r, from the quick try; false when the rounding test fails.
+bool quick_combination(DoubleDouble a, DoubleDouble b, DoubleDouble r, double& out) noexcept {
+    const double z = r.hi * r.hi;
+    // cos r - 1 and r - sin r, truncated below 2^-72.
+    const double cos_minus_one = z * (0.5 - z * (1.0 / 24 - z * (1.0 / 720 - z * (1.0 / 40320))));
+    const double r_minus_sin = r.hi * z * (1.0 / 6 - z * (1.0 / 120 - z * (1.0 / 5040 - z * (1.0 / 362880))));
+    const DoubleDouble br = detail::two_product(b.hi, r.hi);
+    const DoubleDouble lead = detail::two_sum(a.hi, br.hi);
+    const double tail = ((((lead.lo + br.lo) + a.lo) + (b.lo * r.hi + b.hi * r.lo)) - a.hi * cos_minus_one) -
+                        b.hi * r_minus_sin;
+    const DoubleDouble v = detail::two_sum(lead.hi, tail);
+    const double abs_a = a.hi < 0 ? -a.hi : a.hi;
+    const double abs_b = b.hi < 0 ? -b.hi : b.hi;
+    const double abs_v = v.hi < 0 ? -v.hi : v.hi;
+    const double error = abs_a * 0x1p-60 + abs_b * 0x1p-67 + abs_v * 0x1p-100 + 0x1p-113;
+    return detail::round_if_safe(v.hi, v.lo, error, out);
+}
+
+/// x = k pi/64 + r for |x| < 2^20 with exact products: the double-double try.
 Reduced reduce(double x) noexcept {
     const double t = x * tables::kSixtyFourOverPi;
     const double kd = (t + 0x1.8p52) - 0x1.8p52;  // t rounded to an integer, |t| < 2^25
@@ -189,11 +234,13 @@ double sin(double x) noexcept {
         detail::accurate_sin_cos(x, &s, nullptr);
         return s;
     }
+    double out;
+    const Reduced quick = quick_reduce(x);
+    if (quick_combination(table_sin(quick.k), table_cos(quick.k), quick.r, out)) return out;
     const Reduced red = reduce(x);
     DoubleDouble sr, cr;
     sin_cos_small(red.r, sr, cr);
     const DoubleDouble v = add(multiply(table_sin(red.k), cr), multiply(table_cos(red.k), sr));
-    double out;
     if (detail::round_if_safe(v.hi, v.lo, rounding_error(v.hi), out)) return out;
     detail::accurate_sin_cos(x, &out, nullptr);
     return out;
@@ -208,11 +255,13 @@ double cos(double x) noexcept {
         detail::accurate_sin_cos(x, nullptr, &c);
         return c;
     }
+    double out;
+    const Reduced quick = quick_reduce(x);
+    if (quick_combination(table_cos(quick.k), negate(table_sin(quick.k)), quick.r, out)) return out;
     const Reduced red = reduce(x);
     DoubleDouble sr, cr;
     sin_cos_small(red.r, sr, cr);
     const DoubleDouble v = add(multiply(table_cos(red.k), cr), negate(multiply(table_sin(red.k), sr)));
-    double out;
     if (detail::round_if_safe(v.hi, v.lo, rounding_error(v.hi), out)) return out;
     detail::accurate_sin_cos(x, nullptr, &out);
     return out;
@@ -225,15 +274,13 @@ void sincos(double x, double& s, double& c) noexcept {
         c = cos(x);
         return;
     }
-    const Reduced red = reduce(x);
-    DoubleDouble sr, cr;
-    sin_cos_small(red.r, sr, cr);
-    const DoubleDouble ts = table_sin(red.k);
-    const DoubleDouble tc = table_cos(red.k);
-    const DoubleDouble vs = add(multiply(ts, cr), multiply(tc, sr));
-    const DoubleDouble vc = add(multiply(tc, cr), negate(multiply(ts, sr)));
-    if (!detail::round_if_safe(vs.hi, vs.lo, rounding_error(vs.hi), s)) detail::accurate_sin_cos(x, &s, nullptr);
-    if (!detail::round_if_safe(vc.hi, vc.lo, rounding_error(vc.hi), c)) detail::accurate_sin_cos(x, nullptr, &c);
+    const Reduced quick = quick_reduce(x);
+    const DoubleDouble ts = table_sin(quick.k);
+    const DoubleDouble tc = table_cos(quick.k);
+    const bool sin_done = quick_combination(ts, tc, quick.r, s);
+    const bool cos_done = quick_combination(tc, negate(ts), quick.r, c);
+    if (!sin_done) s = sin(x);
+    if (!cos_done) c = cos(x);
 }
 
 const char* implementation_name() noexcept { return "correctly rounded"; }

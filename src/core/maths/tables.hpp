@@ -8,6 +8,8 @@ namespace verrakin::maths::tables {
 
 /// pi / 64 = kPiOver64[0] + kPiOver64[1] + kPiOver64[2] within 2^-164.
 inline constexpr double kPiOver64[3] = {0x1.921fb54442d18p-5, 0x1.1a62633145c07p-59, -0x1.f1976b7ed8fbcp-115};
+/// pi / 64 = sum of kPiOver64Short within 2^-141, the first three parts of 28 bits.
+inline constexpr double kPiOver64Short[4] = {0x1.921fb54000000p-5, 0x1.10b4612000000p-35, -0x1.676733a000000p-65, -0x1.d1fc8f8cbb5bfp-94};
 /// 64 / pi rounded (only picks the nearest multiple of pi / 64).
 inline constexpr double kSixtyFourOverPi = 0x1.45f306dc9c883p+4;
 
