@@ -22,10 +22,14 @@ started=$SECONDS
     export CMAKE_BUILD_PARALLEL_LEVEL=2
     # Debian'"'"'s pip 23 spells scikit-build-core'"'"'s settings --config-settings.
     pip install -q --no-build-isolation --config-settings=build-dir=/work/build \
-        --config-settings=cmake.define.CMAKE_CXX_FLAGS=-Werror .
+        --config-settings=cmake.define.CMAKE_CXX_FLAGS=-Werror ".[test]"
     python -c "import platform, verrakin; print(\"built for\", platform.machine())"
 '
 echo "(aarch64 build took $((SECONDS - started)) s)"
 started=$SECONDS
 "$repo/.ci/arm64-root.sh" run sh -c 'cd /work/verrakin && python -m pytest -q -p no:cacheprovider "$@"' pytest "$@"
 echo "(aarch64 tests took $((SECONDS - started)) s)"
+if [ -f "$tree/tests/digest.py" ]; then
+    echo "results digest on aarch64:"
+    "$repo/.ci/arm64-root.sh" run sh -c 'cd /work/verrakin && python tests/digest.py'
+fi

@@ -1,8 +1,7 @@
 #include "phasor.hpp"
 
-#include <cmath>
-
 #include "../fatal.hpp"
+#include "../maths/maths.hpp"
 #include "../phase_hvec/angles.hpp"
 
 namespace verrakin {
@@ -16,8 +15,7 @@ GridPhasors::GridPhasors(std::uint32_t n, std::uint64_t expected_lookups) : n_(n
     const double resolution = static_cast<double>(n);
     for (std::uint32_t q = 0; q < n; ++q) {
         const double y = level_angle(static_cast<double>(q), resolution);
-        cos_[q] = std::cos(y);
-        sin_[q] = std::sin(y);
+        maths::sincos(y, sin_[q], cos_[q]);
     }
 }
 
@@ -28,8 +26,7 @@ void GridPhasors::phasor(std::uint32_t level, double& re, double& im) const noex
         return;
     }
     const double y = level_angle(static_cast<double>(level), static_cast<double>(n_));
-    re = std::cos(y);
-    im = std::sin(y);
+    maths::sincos(y, im, re);
 }
 
 }  // namespace verrakin
