@@ -3,15 +3,17 @@
 # qemu-user emulation in the Debian arm64 root of .ci/arm64-root.sh (made when
 # absent). The working tree's files (tracked and new, not ignored) are copied
 # into the root; the build runs warnings-as-errors with GCC; extra arguments
-# are passed to pytest.
+# are passed to pytest. The results digest is checked after the suite.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 root="${VERRAKIN_ARM64_ROOT:-/var/cache/verrakin/arm64-root}"
 "$repo/.ci/arm64-root.sh"
 
+# The build directory beside the tree is kept, so later runs rebuild only
+# what changed (tar keeps the files' times).
 tree="$root/work/verrakin"
-rm -rf --one-file-system "$root/work"
+rm -rf --one-file-system "$tree"
 mkdir -p "$tree"
 (cd "$repo" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf -) | tar -xf - -C "$tree"
 

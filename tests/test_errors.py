@@ -32,9 +32,32 @@ def panic_of(call):
     return ei.value
 
 
-def run_python(script):
+# Run first by the address-space tests' child processes: prints "unenforced"
+# and exits where a 1 GiB RLIMIT_AS does not stop a 2 GiB allocation.
+ADDRESS_LIMIT_PROBE = """
+import resource as _resource
+_soft, _hard = _resource.getrlimit(_resource.RLIMIT_AS)
+_resource.setrlimit(_resource.RLIMIT_AS, (1 << 30, _hard))
+try:
+    bytearray(1 << 31)
+    print("unenforced")
+    raise SystemExit
+except MemoryError:
+    pass
+finally:
+    _resource.setrlimit(_resource.RLIMIT_AS, (_soft, _hard))
+"""
+
+
+def skip_unless_address_limit_enforced(out):
+    if out.splitlines() == ["unenforced"]:
+        pytest.skip("the address-space limit is not enforced here (qemu-user ignores RLIMIT_AS)")
+
+
+def run_python(script, prelude=""):
     proc = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True, timeout=300
+        [sys.executable, "-c", textwrap.dedent(prelude) + textwrap.dedent(script)],
+        capture_output=True, text=True, timeout=300,
     )
     assert proc.returncode == 0, proc.stderr
     return proc.stdout, proc.stderr
@@ -272,7 +295,8 @@ def test_two_tebibyte_allocation_raises_memory_error():
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="RLIMIT_AS is enforced on Linux")
 def test_memory_error_under_address_space_limit():
     out, _ = run_python(
-        """
+        prelude=ADDRESS_LIMIT_PROBE,
+        script="""
         import resource
         from verrakin import PhaseHVec as P
 
@@ -287,12 +311,6 @@ def test_memory_error_under_address_space_limit():
 
         small = P.random(5, 16, 7).phases()
         resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
-        try:
-            bytearray(1 << 31)
-            print("unenforced")
-            raise SystemExit
-        except MemoryError:
-            pass
         print(outcome(lambda: P.random(2**31, 16, 7)))
         v = P.random(2**27, 16, 7)           # 256 MiB: fits
         print(outcome(v.phases))              # a 1 GiB list: does not
@@ -301,8 +319,7 @@ def test_memory_error_under_address_space_limit():
         print(P.random(2**25, 16, 7).phases()[:5] == small, P.random(5, 16, 7).phases() == small)
         """
     )
-    if out.splitlines() == ["unenforced"]:
-        pytest.skip("the address-space limit is not enforced here (qemu-user ignores RLIMIT_AS)")
+    skip_unless_address_limit_enforced(out)
     assert out.splitlines() == [
         "MemoryError",
         "MemoryError",
@@ -317,7 +334,8 @@ def test_memory_error_names_the_table_or_array():
     # The address-space limit is raised step by step above what the process
     # uses, so that each allocation of the calls is the first to fail once.
     out, _ = run_python(
-        """
+        prelude=ADDRESS_LIMIT_PROBE,
+        script="""
         import resource
         from verrakin import PhaseHVec as P, resonator_factorize
 
@@ -342,6 +360,7 @@ def test_memory_error_names_the_table_or_array():
         print("\\n".join(sorted(messages)))
         """
     )
+    skip_unless_address_limit_enforced(out)
     messages = out.splitlines()
     assert "could not allocate 1048576 bytes for 65536 resonator grid table levels" in messages
     assert "could not allocate working memory" not in messages, messages
