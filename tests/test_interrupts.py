@@ -39,6 +39,12 @@ LONG_CALLS = {
         def call():
             return PhaseHVec.bundle([item] * 60000)
     """,
+    "phases": """
+        from verrakin import PhaseHVec
+        vector = PhaseHVec.random(2**25, 16, 1)
+        def call():
+            return vector.phases()
+    """,
     "pair bundle": """
         from verrakin import PhaseHVec
         pair = [PhaseHVec.random(2**27, 7, 1), PhaseHVec.random(2**27, 7, 2)]
