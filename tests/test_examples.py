@@ -1,5 +1,6 @@
 """The README's code, the examples and the codebook screen, run as a user runs them."""
 
+import importlib.util
 import os
 import re
 import subprocess
@@ -113,6 +114,8 @@ def test_typed_usage_runs():
 
 @pytest.mark.parametrize("missing", ["numpy", "threadpoolctl"])
 def test_benchmark_without_its_peers_says_what_to_install(missing):
+    if missing != "numpy" and importlib.util.find_spec("numpy") is None:
+        pytest.skip("without numpy the benchmark names numpy, its first need, instead")
     blocked = ("import runpy, sys; sys.modules[%r] = None; sys.argv = ['compare.py', '--quick']; "
                "runpy.run_path(%r, run_name='__main__')" % (missing, str(ROOT / "bench" / "compare.py")))
     done = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True, timeout=60, cwd=ROOT)
