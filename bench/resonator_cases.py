@@ -92,6 +92,38 @@ class NumpyResonator:
         return [int(np.argmax((cb @ e).real)) for cb, e in zip(conj, est)]
 
 
+class TorchFhrrResonator:
+    """The FHRR resonator a torch user writes by hand: complex64 phasors, per
+    factor unbind the others' estimates, weights = Re(conj(codebook) @ target),
+    estimate = weights @ codebook normalised to unit phasors."""
+
+    def __init__(self, composite, books, n):
+        def phasors(levels):
+            angles = torch.from_numpy((np.asarray(levels, dtype=np.float64) * TWO_PI / n).astype(np.float32))
+            return torch.polar(torch.ones_like(angles), angles)
+
+        self.composite = phasors(composite.phases())
+        self.books = [phasors([e.phases() for e in book]) for book in books]
+        self.conj = [b.conj() for b in self.books]
+
+    @staticmethod
+    def normalise(v):
+        return v / v.abs().clamp_min(1e-30)
+
+    def __call__(self, sweeps):
+        est = [self.normalise(b.sum(dim=0)) for b in self.books]
+        for _ in range(sweeps):
+            for k, book in enumerate(self.books):
+                target = self.composite.clone()
+                for m, e in enumerate(est):
+                    if m != k:
+                        target = target * e.conj()
+                weights = (self.conj[k] @ target).real
+                est[k] = self.normalise(weights.to(book.dtype) @ book)
+            [int(torch.argmax((cb @ e).real)) for cb, e in zip(self.conj, est)]
+        return [int(torch.argmax((cb @ e).real)) for cb, e in zip(self.conj, est)]
+
+
 class TorchhdResonator:
     """torchhd's MAP resonator on random MAP codebooks of the same shape."""
 
