@@ -28,19 +28,18 @@ inline std::uint64_t four_levels(const std::uint16_t* p) noexcept {
     return word;
 }
 
-// Byte offset of the row of two levels packed as a | b << bits in field S
-// (16 bits each) of `packed`; rows are 32 bytes.
+// Levels packed into row indices come pre-multiplied by 4 (two spare low bits),
+// so that a row index scaled by 8 in the address is the row's byte offset.
+constexpr unsigned kRowShift = 2;
+
+// The scaled row index of the two levels in field S (16 bits each) of `packed`.
 template <int S>
-inline std::size_t row_offset(std::uint64_t packed, std::uint64_t row_mask) noexcept {
-    if constexpr (S == 0) {
-        return static_cast<std::size_t>((packed & row_mask) << 5);
-    } else {
-        return static_cast<std::size_t>((packed >> (16 * S - 5)) & (row_mask << 5));
-    }
+inline std::size_t row_index(std::uint64_t packed, std::uint64_t row_mask) noexcept {
+    return static_cast<std::size_t>((packed >> (16 * S)) & row_mask);
 }
 
-VERRAKIN_AVX2 inline __m256d row_at(const double* rows, std::size_t offset) {
-    return _mm256_load_pd(reinterpret_cast<const double*>(reinterpret_cast<const char*>(rows) + offset));
+VERRAKIN_AVX2 inline __m256d row_at(const double* rows, std::size_t scaled_index) {
+    return _mm256_load_pd(rows + scaled_index);
 }
 
 // [cos a, sin a, cos b, sin b] from the pair table.
@@ -79,20 +78,21 @@ template <int S>
 VERRAKIN_AVX2 inline void add_row_terms(DotSums& sums, const double* rows, const std::uint64_t* packed,
                                         std::uint64_t row_mask, __m256d b) {
     __m256d row[4];
-    for (int p = 0; p < 4; ++p) row[p] = row_at(rows, row_offset<S>(packed[p], row_mask));
+    for (int p = 0; p < 4; ++p) row[p] = row_at(rows, row_index<S>(packed[p], row_mask));
     sums.low = _mm256_add_pd(sums.low, terms_of(row[0], row[1], b));
     sums.high = _mm256_add_pd(sums.high, terms_of(row[2], row[3], b));
 }
 
 VERRAKIN_AVX2 void row_dots_block(const std::uint16_t* const* entries, const LevelTables& t, const double* b_re,
                                   const double* b_im, std::size_t length, double* out) {
-    const std::uint64_t row_mask = (std::uint64_t{1} << (2 * t.bits)) - 1;
+    const std::uint64_t row_mask = ((std::uint64_t{1} << (2 * t.bits)) - 1) << kRowShift;
+    const unsigned high = t.bits + kRowShift;
     DotSums sums = zero_sums();
     std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
         std::uint64_t packed[4];
         for (int p = 0; p < 4; ++p) {
-            packed[p] = four_levels(entries[2 * p] + i) | four_levels(entries[2 * p + 1] + i) << t.bits;
+            packed[p] = four_levels(entries[2 * p] + i) << kRowShift | four_levels(entries[2 * p + 1] + i) << high;
         }
         add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
         add_row_terms<1>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 1));
@@ -102,7 +102,7 @@ VERRAKIN_AVX2 void row_dots_block(const std::uint16_t* const* entries, const Lev
     for (; i < length; ++i) {
         std::uint64_t packed[4];
         for (int p = 0; p < 4; ++p) {
-            packed[p] = std::uint64_t{entries[2 * p][i]} | std::uint64_t{entries[2 * p + 1][i]} << t.bits;
+            packed[p] = std::uint64_t{entries[2 * p][i]} << kRowShift | std::uint64_t{entries[2 * p + 1][i]} << high;
         }
         add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
     }
@@ -163,14 +163,16 @@ VERRAKIN_AVX2 inline void store_pairs(const __m256d* pairs, double* acc_re, doub
 // (a pext of the word packs the four levels' low bits), or two pairs each.
 struct RowLookup {
     const double* rows;
-    std::uint64_t field_mask;  // the low `bits` bits of each 16-bit level
-    unsigned bits;
+    std::uint64_t field_mask;  // per 16-bit field of the word shifted by kRowShift
+    std::uint64_t row_mask;
+    unsigned row_bits;
 
+    // The word shifted up gives each even position's level two zero bits
+    // below it, so pext yields both scaled row indices side by side.
     VERRAKIN_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
-        const std::uint64_t packed = _pext_u64(word, field_mask);
-        const std::uint64_t row_mask = (std::uint64_t{1} << (2 * bits)) - 1;
-        out[0] = row_at(rows, static_cast<std::size_t>((packed & row_mask) << 5));
-        out[1] = row_at(rows, static_cast<std::size_t>((packed >> (2 * bits)) << 5));
+        const std::uint64_t packed = _pext_u64(word << kRowShift, field_mask);
+        out[0] = row_at(rows, static_cast<std::size_t>(packed & row_mask));
+        out[1] = row_at(rows, static_cast<std::size_t>(packed >> row_bits));
     }
 };
 
@@ -237,8 +239,14 @@ VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std
                                         double* acc_re, double* acc_im) {
     const std::shared_ptr<const LevelTables> tables = level_tables(grid);
     if (tables->rows != nullptr) {
-        const std::uint64_t field_mask = ((std::uint64_t{1} << tables->bits) - 1) * 0x0001000100010001u;
-        const RowLookup lookup{tables->rows, field_mask, tables->bits};
+        // Fields 0 and 2 keep their level and the two zero bits below it,
+        // fields 1 and 3 just their level.
+        const unsigned bits = tables->bits;
+        const std::uint64_t even = (std::uint64_t{1} << (bits + kRowShift)) - 1;
+        const std::uint64_t odd = ((std::uint64_t{1} << bits) - 1) << kRowShift;
+        const std::uint64_t field_mask = (even | odd << 16) * 0x0000000100000001u;
+        const unsigned row_bits = 2 * bits + kRowShift;
+        const RowLookup lookup{tables->rows, field_mask, (std::uint64_t{1} << row_bits) - 1, row_bits};
         return superpose(entries, count, grid, lookup, weights, length, acc_re, acc_im);
     }
     superpose(entries, count, grid, PairLookup{tables->pairs}, weights, length, acc_re, acc_im);
