@@ -192,8 +192,14 @@ Match best_match(const LevelBook& book, const Levels& estimate, const GridPhasor
 
 std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const Codebook> codebooks,
                                     std::uint64_t max_iter) {
+    return std::move(factorize(composite, codebooks, max_iter, CancelCheck{})).value();
+}
+
+Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks,
+                                                         std::uint64_t max_iter, const CancelCheck& cancel) {
     const std::size_t factors = codebooks.size();
-    if (factors == 0) return {};
+    if (factors == 0) return std::vector<FactorResult>{};
     const std::size_t length = composite.phases.size();
     check_entry_lengths(codebooks, length);
 
@@ -247,12 +253,20 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         std::vector<std::uint64_t> previous(factors, ~std::uint64_t{0});
         std::vector<std::uint64_t> current(factors);
         std::int32_t stable = 0;
+        // Work of one factor update and of one best match, in level reads; a
+        // sweep of tiny vectors still counts for something.
+        CancelPacer pacer(cancel);
+        const auto work = [&](std::size_t k) { return length * (books[k].size() + factors) + 64; };
         for (;;) {
             ++sweeps;
-            for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
+            for (std::size_t k = 0; k < factors; ++k) {
+                update_factor(k, composite, books, estimates, grid, scratch);
+                if (pacer.after(work(k))) return unexpected(Cancelled{});
+            }
             for (std::size_t k = 0; k < factors; ++k) {
                 matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
                 current[k] = matches[k].index;
+                if (pacer.after(work(k))) return unexpected(Cancelled{});
             }
             if (current == previous) {
                 if (stable > 1) {
