@@ -19,6 +19,8 @@
 
 #define VERRAKIN_AVX2 __attribute__((target("avx2,bmi2")))
 
+static_assert(verrakin::kPairRowsMaxResolution <= 64, "row indices take two levels of at most 6 bits");
+
 namespace verrakin::detail {
 namespace {
 
@@ -159,20 +161,22 @@ VERRAKIN_AVX2 inline void store_pairs(const __m256d* pairs, double* acc_re, doub
 }
 
 // The phasors of one entry's levels at positions at + 4q .. at + 4q + 3, as two
-// [cos sin cos sin] registers: rows of the pair table of consecutive positions
-// (a pext of the word packs the four levels' low bits), or two pairs each.
+// [cos sin cos sin] registers: rows of the pair table of consecutive positions,
+// or two pairs each.
+//
+// A row index packs two neighbouring levels a | b << bits; with the word's
+// levels l0..l3 in 16-bit fields, (word << 2) | (word >> (14 - bits)) holds
+// l0 | l1 << bits, scaled by 4, in its low field pair and l2 | l3 << bits in
+// its high one (shifts and ors only: pext is slow on some AVX2 cores).
 struct RowLookup {
     const double* rows;
-    std::uint64_t field_mask;  // per 16-bit field of the word shifted by kRowShift
     std::uint64_t row_mask;
-    unsigned row_bits;
+    unsigned down;  // 14 - bits
 
-    // The word shifted up gives each even position's level two zero bits
-    // below it, so pext yields both scaled row indices side by side.
     VERRAKIN_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
-        const std::uint64_t packed = _pext_u64(word << kRowShift, field_mask);
+        const std::uint64_t packed = word << kRowShift | word >> down;
         out[0] = row_at(rows, static_cast<std::size_t>(packed & row_mask));
-        out[1] = row_at(rows, static_cast<std::size_t>(packed >> row_bits));
+        out[1] = row_at(rows, static_cast<std::size_t>((packed >> 32) & row_mask));
     }
 };
 
@@ -239,14 +243,8 @@ VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std
                                         double* acc_re, double* acc_im) {
     const std::shared_ptr<const LevelTables> tables = level_tables(grid);
     if (tables->rows != nullptr) {
-        // Fields 0 and 2 keep their level and the two zero bits below it,
-        // fields 1 and 3 just their level.
         const unsigned bits = tables->bits;
-        const std::uint64_t even = (std::uint64_t{1} << (bits + kRowShift)) - 1;
-        const std::uint64_t odd = ((std::uint64_t{1} << bits) - 1) << kRowShift;
-        const std::uint64_t field_mask = (even | odd << 16) * 0x0000000100000001u;
-        const unsigned row_bits = 2 * bits + kRowShift;
-        const RowLookup lookup{tables->rows, field_mask, (std::uint64_t{1} << row_bits) - 1, row_bits};
+        const RowLookup lookup{tables->rows, ((std::uint64_t{1} << (2 * bits)) - 1) << kRowShift, 14 - bits};
         return superpose(entries, count, grid, lookup, weights, length, acc_re, acc_im);
     }
     superpose(entries, count, grid, PairLookup{tables->pairs}, weights, length, acc_re, acc_im);
