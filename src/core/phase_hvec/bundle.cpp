@@ -66,7 +66,8 @@ Expected<PhaseHVec, PhaseFailure> bundle(std::span<const PhaseHVec> items, const
         }
         return result;
     }
-    FoldScratch scratch;
+    FoldScratch scratch = naming_allocation(sizeof(std::int64_t) * 4 * kFoldBlock, kFoldBlock,
+                                            "bundle block positions", [] { return FoldScratch(); });
     const FoldKernel kernel = choose_fold_kernel(items.size(), n);
     for (std::uint64_t start = 0; start < dim; start += kFoldBlock) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFoldBlock, dim - start));
