@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../fatal.hpp"
 #include "../phase_hvec/table_cache.hpp"
 
 namespace verrakin {
@@ -56,7 +57,10 @@ std::shared_ptr<const LevelTables> level_tables(const GridPhasors& grid) {
         return std::shared_ptr<const LevelTables>(std::move(tables));
     };
     if (auto cached = level_table_cache.find(n)) return cached;
-    return level_table_cache.publish(n, build());
+    const std::uint64_t rows = n <= kPairRowsMaxResolution ? std::uint64_t{1} << (2 * bits_for(n)) : 0;
+    const std::uint64_t doubles = 4 * rows + 2 * std::uint64_t{n};
+    return level_table_cache.publish(
+        n, naming_allocation(8 * doubles, doubles, "resonator level pair table values", build));
 }
 
 }  // namespace verrakin
