@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -37,6 +38,12 @@ LONG_CALLS = {
         item = PhaseHVec.random(2**16, 7, 1)
         def call():
             return PhaseHVec.bundle([item] * 60000)
+    """,
+    "phases": """
+        from verrakin import PhaseHVec
+        vector = PhaseHVec.random(2**25, 16, 1)
+        def call():
+            return vector.phases()
     """,
     "pair bundle": """
         from verrakin import PhaseHVec
@@ -89,8 +96,8 @@ def test_a_raising_handler_stops_a_long_call(kind):
 CTRL_C = textwrap.dedent(NON_SETTLING) + textwrap.dedent("""
     import sys
     first = resonator_factorize(composite, books, 1000)
-    print("ready", flush=True)
     try:
+        print("ready", flush=True)
         call()
     except KeyboardInterrupt:
         # The interpreter is usable afterwards and gives the same answers.
@@ -104,6 +111,7 @@ def test_ctrl_c_interrupts_a_resonator_that_never_settles():
                             text=True)
     try:
         assert proc.stdout.readline() == "ready\n"
+        time.sleep(0.3)  # well inside the call, which never ends by itself
         proc.send_signal(signal.SIGINT)
         out, err = proc.communicate(timeout=30)
     finally:

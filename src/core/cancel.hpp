@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    const CancelCheck& check_;
+    CancelCheck check_;
     std::uint64_t done_ = 0;
 };
 

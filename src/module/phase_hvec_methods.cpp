@@ -114,9 +114,12 @@ PyObject* phasehvec_phases(PyObject* self, PyObject*) {
         const PhaseArray& levels = access->phases;
         PyRef list = expect_new(PyList_New(static_cast<Py_ssize_t>(levels.size())));
         const std::uint16_t* data = levels.data();
+        SignalCheck signals;
+        CancelPacer pacer(signals.check());
         for (std::uint64_t i = 0; i < levels.size(); ++i) {
             PyRef item = expect_new(PyLong_FromLong(data[i]));
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
+            if (pacer.after(1)) return unexpected(signals.take());
         }
         return list;
     });
