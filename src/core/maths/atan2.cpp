@@ -30,8 +30,8 @@
 #include <limits>
 
 #include "double_double.hpp"
-#include "fixed_point.hpp"
 #include "accurate.hpp"
+#include "fixed_point.hpp"
 #include "maths.hpp"
 #include "tables.hpp"
 
