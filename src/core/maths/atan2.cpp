@@ -29,8 +29,8 @@
 #include <cstring>
 #include <limits>
 
-#include "double_double.hpp"
 #include "accurate.hpp"
+#include "double_double.hpp"
 #include "fixed_point.hpp"
 #include "maths.hpp"
 #include "tables.hpp"

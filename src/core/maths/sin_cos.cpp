@@ -41,8 +41,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "double_double.hpp"
 #include "accurate.hpp"
+#include "double_double.hpp"
 #include "fixed_point.hpp"
 #include "maths.hpp"
 #include "tables.hpp"
