@@ -109,3 +109,12 @@ def test_typed_usage_runs():
     done = run_script(ROOT / "tests" / "typed_usage.py")
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "[(3, 1.0), (6, 1.0)]"
+
+
+@pytest.mark.parametrize("missing", ["numpy", "threadpoolctl"])
+def test_benchmark_without_its_peers_says_what_to_install(missing):
+    blocked = ("import runpy, sys; sys.modules[%r] = None; sys.argv = ['compare.py', '--quick']; "
+               "runpy.run_path(%r, run_name='__main__')" % (missing, str(ROOT / "bench" / "compare.py")))
+    done = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True, timeout=60, cwd=ROOT)
+    assert done.returncode == 1 and done.stdout == ""
+    assert done.stderr == f"bench/compare.py needs {missing}, which is not installed: pip install '.[bench]'\n"

@@ -1,5 +1,6 @@
 #include "phasor.hpp"
 
+#include "../fatal.hpp"
 #include "../maths/maths.hpp"
 #include "../phase_hvec/angles.hpp"
 #include "../phase_hvec/table_cache.hpp"
@@ -7,7 +8,8 @@
 namespace verrakin {
 namespace {
 
-// Kept between calls: a table at n = 65536 takes about 1.6 ms to build.
+// Kept between calls (at most four, like the other tables): one at n = 65536
+// takes about 1.6 ms to build.
 TableCache<PhasorTable> phasor_tables;
 
 PhasorTable phasor_table(std::uint32_t n) {
@@ -24,11 +26,12 @@ PhasorTable phasor_table(std::uint32_t n) {
 }  // namespace
 
 GridPhasors::GridPhasors(std::uint32_t n, std::uint64_t expected_lookups) : n_(n) {
-    if (expected_lookups < 2 * std::uint64_t{n}) {
+    if (!worth_tabling(n, expected_lookups)) {
         table_ = phasor_tables.find(n);  // a cached table costs nothing; otherwise compute on request
         return;
     }
-    table_ = phasor_tables.get(n, [n] { return phasor_table(n); });
+    table_ = naming_allocation(16 * std::uint64_t{n}, n, "resonator grid table levels",
+                               [&] { return phasor_tables.get(n, [n] { return phasor_table(n); }); });
 }
 
 void GridPhasors::phasor(std::uint32_t level, double& re, double& im) const noexcept {
