@@ -1,0 +1,84 @@
+#include "batch_similarity.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "../cpu/isa.hpp"
+#include "../maths/maths.hpp"
+#include "../phase_hvec/angles.hpp"
+#include "../phase_hvec/table_cache.hpp"
+#include "batch_kernels.hpp"
+
+namespace verrakin {
+
+namespace detail {
+
+void batch_sums_reference(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                          std::uint64_t length, const double* by_difference, double* sums) noexcept {
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::uint16_t* entry = entries[j];
+        double sum = -0.0;
+        for (std::uint64_t i = 0; i < length; ++i) {
+            sum += by_difference[static_cast<std::int32_t>(query[i]) - static_cast<std::int32_t>(entry[i])];
+        }
+        sums[j] = sum;
+    }
+}
+
+BatchKernel batch_kernel() noexcept {
+    switch (active_isa()) {
+        case Isa::avx512: return batch_sums_avx512;
+        case Isa::avx2: return batch_sums_avx2;
+        case Isa::scalar: break;
+    }
+    return batch_sums_scalar;
+}
+
+}  // namespace detail
+
+namespace {
+
+// cos(level_angle(d, n)) for every difference d = -(n-1) .. n-1, at index
+// d + n - 1: the very terms similarity() adds, from the same maths call.
+using CosineTable = std::vector<double>;
+
+CosineTable cosine_table(std::uint32_t n) {
+    CosineTable table(2 * std::size_t{n} - 1);
+    const double resolution = static_cast<double>(n);
+    for (std::size_t j = 0; j < table.size(); ++j) {
+        const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
+        table[j] = maths::cos(level_angle(d, resolution));
+    }
+    return table;
+}
+
+TableCache<CosineTable> batch_tables;
+
+// Entries per kernel call: small enough that a poll comes every few
+// milliseconds even at dim 10**6, large enough that the call costs nothing.
+constexpr std::size_t kBlockEntries = 64;
+
+}  // namespace
+
+void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out, BatchPoll poll) {
+    if (entries.empty()) return;
+    if (query.dim == 0) {
+        std::fill(out, out + entries.size(), 1.0);
+        return;
+    }
+    const std::uint32_t n = query.n;
+    const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
+    const double* by_difference = table->data() + (n - 1);
+    const detail::BatchKernel kernel = detail::batch_kernel();
+    const double divisor = static_cast<double>(query.dim);
+    std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));
+    for (std::size_t first = 0; first < entries.size(); first += kBlockEntries) {
+        if (poll != nullptr) poll();
+        const std::size_t count = std::min(kBlockEntries, entries.size() - first);
+        for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
+        kernel(query.phases.data(), levels.data(), count, query.phases.size(), by_difference, out + first);
+        for (std::size_t j = 0; j < count; ++j) out[first + j] /= divisor;
+    }
+}
+
+}  // namespace verrakin
