@@ -8,7 +8,7 @@
 #include "../core/batch/level_codec.hpp"
 #include "call_helpers.hpp"
 #include "entries.hpp"
-#include "levels_buffer.hpp"
+#include "buffer_export.hpp"
 
 namespace verrakin::extras {
 namespace {

@@ -7,7 +7,7 @@
 #include "../module/init_once.hpp"
 #include "call_helpers.hpp"
 #include "entries.hpp"
-#include "levels_buffer.hpp"
+#include "buffer_export.hpp"
 
 #ifndef VERRAKIN_VERSION
 #define VERRAKIN_VERSION "unknown"
@@ -81,7 +81,7 @@ PyRef new_str(const char* text) { return expect_new(PyUnicode_FromString(text));
 int module_exec(PyObject* module) {
     return entry_point_status([&]() -> CallResult {
         VK_TRY(phasehvec_type_or_error());
-        VK_TRY(ready_levels_buffer_type());
+        VK_TRY(ready_buffer_export_type());
         if (PyModule_AddStringConstant(module, "__doc__", kModuleDoc) != 0) return unexpected(take_exception());
         PyRef all = expect_new(PyList_New(0));
         for (const PyMethodDef* def = kFunctions; def->ml_name != nullptr; ++def) {

@@ -4,6 +4,7 @@
 
 #include "../core/batch/batch_similarity.hpp"
 #include "call_helpers.hpp"
+#include "buffer_export.hpp"
 #include "entries.hpp"
 
 namespace verrakin::extras {
@@ -79,10 +80,8 @@ PyObject* best_match(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-// The result is a memoryview of doubles, shape (queries, vectors), over a
-// bytearray the rows are written into: the stable ABI of 3.9 lets a module
-// make a memoryview but not export a buffer of its own, and a bytearray is a
-// writable buffer NumPy wraps without a copy.
+// The result is a writable memoryview of doubles, shape (queries, vectors), over
+// a bytearray the rows are written into (see buffer_export.cpp).
 PyObject* similarity_matrix(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_point([&]() -> CallResult {
         std::array<PyRef, 2> slots;
@@ -103,11 +102,7 @@ PyObject* similarity_matrix(PyObject*, PyObject* args, PyObject* kwargs) {
             }
             return Ok{};
         }));
-        PyRef bytes_view = expect_new(PyMemoryView_FromObject(storage.get()));
-        PyRef view = PyRef::steal(PyObject_CallMethod(bytes_view.get(), "cast", "s(nn)", "d",
-                                                      static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(columns)));
-        if (!view) return unexpected(take_exception());
-        return view;
+        return matrix_view(std::move(storage), static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(columns));
     });
 }
 
