@@ -38,16 +38,25 @@ std::string text_of(PyObject* object) {
     return utf8_text(text.get()).value_or("<unprintable>");
 }
 
+std::string type_name(PyObject* object) {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+    if (!name) {
+        PyErr_Clear();
+        return "<unknown>";
+    }
+    return text_of(name.get());
+}
+
 // One element of a sequence of levels: an int, or anything with __index__.
 PyResult<std::uint16_t> level_item(PyObject* item, std::uint64_t position, std::uint32_t n) {
     PyRef index;
     if (!type_has_flag(item, Py_TPFLAGS_LONG_SUBCLASS)) {
         index = PyRef::steal(PyNumber_Index(item));
         if (!index) {
-            PendingException error = take_exception();
-            const std::string where = "levels[" + std::to_string(position) + "]";
-            add_argument_note(error, where.c_str());
-            return unexpected(std::move(error));
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return unexpected(take_exception());
+            PyErr_Clear();
+            return unexpected(PendingException::lazy(
+                PyExc_TypeError, "levels[" + std::to_string(position) + "] must be an integer, not '" + type_name(item) + "'"));
         }
         item = index.get();
     }
@@ -175,8 +184,7 @@ PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     }
     if (PySequence_Check(levels) == 0) {
         return unexpected(PendingException::lazy(
-            PyExc_TypeError, "levels must be a sequence of ints or a buffer of integers, not '" +
-                                 text_of(PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(levels)), "__name__")).get()) + "'"));
+            PyExc_TypeError, "levels must be a sequence of ints or a buffer of integers, not '" + type_name(levels) + "'"));
     }
     PyRef list = PyRef::steal(PySequence_List(levels));
     if (!list) return unexpected(take_exception());
