@@ -109,3 +109,17 @@ def test_typed_usage_runs():
     done = run_script(ROOT / "tests" / "typed_usage.py")
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "[(3, 1.0), (6, 1.0)]"
+
+
+def test_typed_extras_usage_runs():
+    """The typed use of the companion module also runs."""
+    done = run_script(ROOT / "tests" / "typed_extras_usage.py")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() in ("scalar", "avx2", "avx512")
+
+
+def test_reliable_factoring_example_solves_what_one_call_does_not():
+    done = run_script(EXAMPLES / "factorize_reliably.py")
+    assert done.returncode == 0, done.stderr
+    truth, one_call, reliably = re.match(r"truth (\[.*?\]); one call (\[.*?\]); reliably (\[.*?\])", done.stdout).groups()
+    assert truth == reliably != one_call
