@@ -14,7 +14,8 @@ namespace verrakin {
 namespace detail {
 
 void batch_sums_reference(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
-                          std::uint64_t length, const double* by_difference, double* sums) noexcept {
+                          std::uint64_t length, const BatchTables& tables, double* sums) noexcept {
+    const double* by_difference = tables.by_difference;
     for (std::size_t j = 0; j < count; ++j) {
         const std::uint16_t* entry = entries[j];
         double sum = -0.0;
@@ -40,14 +41,24 @@ namespace {
 
 // cos(level_angle(d, n)) for every difference d = -(n-1) .. n-1, at index
 // d + n - 1: the very terms similarity() adds, from the same maths call.
+// At n up to kMaxPairResolution the pair table follows, copied from it.
 using CosineTable = std::vector<double>;
 
 CosineTable cosine_table(std::uint32_t n) {
-    CosineTable table(2 * std::size_t{n} - 1);
+    const std::size_t width = 2 * std::size_t{n} - 1;
+    const std::size_t pairs = n <= detail::kMaxPairResolution ? width * width : 0;
+    CosineTable table(width + 2 * pairs);
     const double resolution = static_cast<double>(n);
-    for (std::size_t j = 0; j < table.size(); ++j) {
+    for (std::size_t j = 0; j < width; ++j) {
         const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
         table[j] = maths::cos(level_angle(d, resolution));
+    }
+    double* pair = table.data() + width;
+    for (std::size_t d0 = 0; d0 < pairs / width; ++d0) {
+        for (std::size_t d1 = 0; d1 < width; ++d1) {
+            *pair++ = table[d0];
+            *pair++ = table[d1];
+        }
     }
     return table;
 }
@@ -68,7 +79,9 @@ void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entri
     }
     const std::uint32_t n = query.n;
     const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
-    const double* by_difference = table->data() + (n - 1);
+    const std::size_t width = 2 * std::size_t{n} - 1;
+    const detail::BatchTables tables{table->data() + (n - 1), table->size() > width ? table->data() + width : nullptr,
+                                     n};
     const detail::BatchKernel kernel = detail::batch_kernel();
     const double divisor = static_cast<double>(query.dim);
     std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));
@@ -76,7 +89,7 @@ void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entri
         if (poll != nullptr) poll();
         const std::size_t count = std::min(kBlockEntries, entries.size() - first);
         for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
-        kernel(query.phases.data(), levels.data(), count, query.phases.size(), by_difference, out + first);
+        kernel(query.phases.data(), levels.data(), count, query.phases.size(), tables, out + first);
         for (std::size_t j = 0; j < count; ++j) out[first + j] /= divisor;
     }
 }

@@ -1,78 +1,121 @@
 // The batch kernels: several entries' sums side by side, each sum still one
 // chain of additions in index order (see batch_kernels.hpp). What the wider
-// levels buy is more chains in flight and more loads per cycle; no sum is ever
+// levels buy is more chains in flight and fewer loads per term; no sum is ever
 // split or reordered, so every kernel gives the reference's bits.
-#include <cstring>
-
 #include "../cpu/isa.hpp"
 #include "batch_kernels.hpp"
 
 namespace verrakin::detail {
 namespace {
 
-// K entries side by side. A block of four levels per entry is read with one
-// 64-bit load and taken apart by shifts, which halves the loads per term; the
-// table is indexed from the query's row, so one term is one load and one add.
+// Positions per block: the first pass of a block writes every term's table
+// index, the second adds the terms. The indices of 16 entries stay in the
+// first-level cache.
+constexpr std::size_t kBlockPositions = 256;
+
+// K entries side by side, one table load per term. The first pass is plain
+// integer arithmetic the compiler vectorises at the target's width; the second
+// is one index load and one table load folded into the addition per term, with
+// K independent chains of additions in flight.
 template <std::size_t K>
-[[gnu::always_inline]] inline void sums_side_by_side(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                                     std::uint64_t length, const double* by_difference,
-                                                     double* sums) noexcept {
+[[gnu::always_inline]] inline void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                std::uint64_t length, const double* by_difference,
+                                                double* sums) noexcept {
     double acc[K];
-    const std::uint16_t* entry[K];
-    for (std::size_t k = 0; k < K; ++k) {
-        acc[k] = -0.0;
-        entry[k] = entries[k];
-    }
-    std::uint64_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        std::uint64_t block[K];
-        for (std::size_t k = 0; k < K; ++k) std::memcpy(&block[k], entry[k] + i, sizeof block[k]);
-        for (unsigned lane = 0; lane < 4; ++lane) {
-            const double* row = by_difference + query[i + lane];
-            for (std::size_t k = 0; k < K; ++k) {
-                // Little-endian: level i + lane sits in bits 16 * lane.
-                acc[k] += row[-static_cast<std::int32_t>((block[k] >> (16 * lane)) & 0xFFFF)];
+    for (std::size_t k = 0; k < K; ++k) acc[k] = -0.0;
+    alignas(64) std::int32_t differences[K][kBlockPositions];
+    for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
+        const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
+                                                                    : kBlockPositions;
+        const std::uint16_t* q = query + first;
+        for (std::size_t k = 0; k < K; ++k) {
+            const std::uint16_t* e = entries[k] + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                differences[k][i] = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
             }
         }
-    }
-    for (; i < length; ++i) {
-        const double* row = by_difference + query[i];
-        for (std::size_t k = 0; k < K; ++k) acc[k] += row[-static_cast<std::int32_t>(entry[k][i])];
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t k = 0; k < K; ++k) acc[k] += by_difference[differences[k][i]];
+        }
     }
     for (std::size_t k = 0; k < K; ++k) sums[k] = acc[k];
 }
 
+// Two doubles in one register; lane j is entry 2p + j's own accumulator, so a
+// lane-wise addition is two separate roundings, in order, as the scalar sum.
+using Pair = double __attribute__((vector_size(16)));
+
+// 2P entries side by side through the pair table: the first pass writes the
+// pair's offset per position, the second makes one 16-byte load and one
+// two-lane addition per two terms.
+template <std::size_t P>
+[[gnu::always_inline]] inline void sums_by_pair(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                std::uint64_t length, const BatchTables& tables,
+                                                double* sums) noexcept {
+    Pair acc[P];
+    for (std::size_t p = 0; p < P; ++p) acc[p] = Pair{-0.0, -0.0};
+    const auto bias = static_cast<std::int32_t>(tables.n - 1);
+    const auto stride = static_cast<std::int32_t>(2 * tables.n - 1);
+    alignas(64) std::uint16_t offsets[P][kBlockPositions];  // pair index: below (2n - 1)^2 = 961
+    for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
+        const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
+                                                                    : kBlockPositions;
+        const std::uint16_t* q = query + first;
+        for (std::size_t p = 0; p < P; ++p) {
+            const std::uint16_t* e0 = entries[2 * p] + first;
+            const std::uint16_t* e1 = entries[2 * p + 1] + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::int32_t d0 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e0[i]) + bias;
+                const std::int32_t d1 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e1[i]) + bias;
+                offsets[p][i] = static_cast<std::uint16_t>(d0 * stride + d1);
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t p = 0; p < P; ++p) {
+                Pair term;
+                __builtin_memcpy(&term, tables.pairs + 2 * std::size_t{offsets[p][i]}, sizeof term);
+                acc[p] += term;
+            }
+        }
+    }
+    for (std::size_t p = 0; p < P; ++p) {
+        sums[2 * p] = acc[p][0];
+        sums[2 * p + 1] = acc[p][1];
+    }
+}
+
 template <std::size_t K>
 [[gnu::always_inline]] inline void sums_in_groups(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                                  std::size_t count, std::uint64_t length,
-                                                  const double* by_difference, double* sums) noexcept {
+                                                  std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                                  double* sums) noexcept {
     std::size_t j = 0;
-    for (; j + K <= count; j += K) sums_side_by_side<K>(query, entries + j, length, by_difference, sums + j);
-    for (; j + 2 <= count; j += 2) sums_side_by_side<2>(query, entries + j, length, by_difference, sums + j);
-    if (j < count) sums_side_by_side<1>(query, entries + j, length, by_difference, sums + j);
+    if (tables.pairs != nullptr) {
+        for (; j + K <= count; j += K) sums_by_pair<K / 2>(query, entries + j, length, tables, sums + j);
+    }
+    for (; j + K <= count; j += K) sums_by_term<K>(query, entries + j, length, tables.by_difference, sums + j);
+    for (; j + 2 <= count; j += 2) sums_by_term<2>(query, entries + j, length, tables.by_difference, sums + j);
+    if (j < count) sums_by_term<1>(query, entries + j, length, tables.by_difference, sums + j);
 }
 
 }  // namespace
 
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the batch kernels read four levels per 64-bit load in little-endian order"
-#endif
-
+// Baseline x86-64 (SSE2) has the two-lane additions too; elsewhere the
+// compiler splits them into scalar ones, which round the same.
 void batch_sums_scalar(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
-                       std::uint64_t length, const double* by_difference, double* sums) noexcept {
-    sums_in_groups<4>(query, entries, count, length, by_difference, sums);
+                       std::uint64_t length, const BatchTables& tables, double* sums) noexcept {
+    sums_in_groups<4>(query, entries, count, length, tables, sums);
 }
 
 VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                    std::size_t count, std::uint64_t length, const double* by_difference,
+                                    std::size_t count, std::uint64_t length, const BatchTables& tables,
                                     double* sums) noexcept {
-    sums_in_groups<8>(query, entries, count, length, by_difference, sums);
+    sums_in_groups<16>(query, entries, count, length, tables, sums);
 }
 
 VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                        std::size_t count, std::uint64_t length, const double* by_difference,
+                                        std::size_t count, std::uint64_t length, const BatchTables& tables,
                                         double* sums) noexcept {
-    sums_in_groups<8>(query, entries, count, length, by_difference, sums);
+    sums_in_groups<16>(query, entries, count, length, tables, sums);
 }
 
 }  // namespace verrakin::detail
