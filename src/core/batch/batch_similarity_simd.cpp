@@ -56,7 +56,9 @@ template <std::size_t P>
     for (std::size_t p = 0; p < P; ++p) acc[p] = Pair{-0.0, -0.0};
     const auto bias = static_cast<std::int32_t>(tables.n - 1);
     const auto stride = static_cast<std::int32_t>(2 * tables.n - 1);
-    alignas(64) std::uint16_t offsets[P][kBlockPositions];  // pair index: below (2n - 1)^2 = 961
+    const auto* pair_bytes = reinterpret_cast<const unsigned char*>(tables.pairs);
+    // Byte offsets: below 16 (2n - 1)^2 = 15376 at n = 16, so 16 bits hold them.
+    alignas(64) std::uint16_t offsets[P][kBlockPositions];
     for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
         const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
                                                                     : kBlockPositions;
@@ -67,13 +69,13 @@ template <std::size_t P>
             for (std::size_t i = 0; i < count; ++i) {
                 const std::int32_t d0 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e0[i]) + bias;
                 const std::int32_t d1 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e1[i]) + bias;
-                offsets[p][i] = static_cast<std::uint16_t>(d0 * stride + d1);
+                offsets[p][i] = static_cast<std::uint16_t>(16 * (d0 * stride + d1));
             }
         }
         for (std::size_t i = 0; i < count; ++i) {
             for (std::size_t p = 0; p < P; ++p) {
                 Pair term;
-                __builtin_memcpy(&term, tables.pairs + 2 * std::size_t{offsets[p][i]}, sizeof term);
+                __builtin_memcpy(&term, pair_bytes + offsets[p][i], sizeof term);
                 acc[p] += term;
             }
         }
