@@ -118,9 +118,10 @@ FORK = """
     import builtins, collections.abc, os, signal, threading, time
     from verrakin import PhaseHVec
 
-    # The first non-sequence error imports collections.abc once per process.
-    # A slow __import__ keeps that one-time initialisation under way in one
-    # thread while the main thread forks again and again.
+    # The first non-sequence errors make process-wide values (the note's name)
+    # while the main thread forks again and again. A call never imports: were
+    # it to import collections.abc, the slow __import__ would keep that import
+    # under way in one thread during the forks.
     real_import = builtins.__import__
     importing = threading.Event()
     def slow_import(name, *args, **kwargs):
@@ -139,7 +140,7 @@ FORK = """
     threads = [threading.Thread(target=first_error) for _ in range(3)]
     for t in threads:
         t.start()
-    importing.wait()
+    importing.wait(0.2)
     children = []
     for _ in range(30):
         pid = os.fork()

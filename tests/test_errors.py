@@ -187,6 +187,30 @@ def test_note_is_appended_to_existing_notes():
     assert err.__notes__ == ["mine", "while processing 'dim'"]
 
 
+class Nested:
+    """An __index__ that calls back into the module `depth` times before failing."""
+
+    def __init__(self, depth, parameter):
+        self.depth, self.parameter = depth, parameter
+
+    def __index__(self):
+        if self.depth == 0:
+            raise KeyError("deep")
+        inner = Nested(self.depth - 1, self.parameter)
+        args = [4, 16, 0]
+        args[["dim", "n", "seed"].index(self.parameter)] = inner
+        R(*args)
+
+
+@pytest.mark.parametrize("parameter", ["dim", "seed"])
+@pytest.mark.parametrize("depth", [1, 40])
+def test_nested_conversions_note_an_exception_once(parameter, depth, assert_note):
+    with pytest.raises(KeyError) as info:
+        R(*[Nested(depth, parameter) if name == parameter else value
+            for name, value in zip(["dim", "n", "seed"], [4, 16, 0])])
+    assert_note(info.value, parameter)
+
+
 class NoteRecorder(Exception):
     def add_note(self, note):
         self.recorded = note
@@ -277,6 +301,43 @@ def test_memory_error_under_address_space_limit():
         f"PhaseHVec(dim={2**27}, n=16) no error",
         "True True",
     ]
+
+
+@pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer reserves far more address space than the limit")
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="RLIMIT_AS is enforced on Linux")
+def test_memory_error_names_the_table_or_array():
+    # The address-space limit is raised step by step above what the process
+    # uses, so that each allocation of the calls is the first to fail once.
+    out, _ = run_python(
+        """
+        import resource
+        from verrakin import PhaseHVec as P, resonator_factorize
+
+        def address_space():
+            with open("/proc/self/status") as f:
+                return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
+
+        books = [[P.random(8192, 65536 - k, k) for k in range(4)]]
+        composite = P.random(8192, 65536, 9)
+        items = [P.random(100000, 65535, k) for k in range(3)]
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        messages = set()
+        for margin in range(0, 8 << 20, 64 << 10):
+            for call in (lambda: resonator_factorize(composite, books, 5), lambda: P.bundle(items)):
+                resource.setrlimit(resource.RLIMIT_AS, (address_space() + margin, hard))
+                try:
+                    call()
+                except MemoryError as error:
+                    messages.add(str(error))
+                finally:
+                    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("\\n".join(sorted(messages)))
+        """
+    )
+    messages = out.splitlines()
+    assert "could not allocate 1048576 bytes for 65536 resonator grid table levels" in messages
+    assert "could not allocate working memory" not in messages, messages
+    assert all(m.startswith("could not allocate ") and " bytes for " in m for m in messages), messages
 
 
 # --- reference counts ---------------------------------------------------------------

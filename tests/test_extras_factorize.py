@@ -3,6 +3,7 @@ sweeps and convergence it reports; build_info; pickling by opt-in, across
 processes."""
 
 import os
+import signal
 import subprocess
 import sys
 
@@ -11,6 +12,7 @@ import pytest
 from helpers import expect_panic
 from test_factorize_reliably import HARD, problem
 from verrakin import PhaseHVec, resonator_factorize
+import verrakin_extras
 from verrakin_extras import build_info, factorize
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -119,3 +121,24 @@ def test_pickling_by_opt_in_across_processes():
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300, cwd=HERE)
     assert done.returncode == 0, done.stderr
     assert "pickling ok" in done.stdout
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="setitimer is POSIX")
+@pytest.mark.parametrize("function", ["factorize", "factorize_reliably"])
+def test_a_signal_interrupts_factoring(function):
+    class Stop(Exception):
+        pass
+
+    def handler(signum, frame):
+        raise Stop
+
+    books = [[PhaseHVec.random(100_000, 16, 1000 * f + j) for j in range(64)] for f in range(3)]
+    composite = PhaseHVec.random(100_000, 16, 7)  # binds to no entries: every call runs all its sweeps
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(Stop):
+            getattr(verrakin_extras, function)(composite, books, 1000)  # minutes if never interrupted
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)

@@ -37,3 +37,25 @@ def test_forced_paths_match_model(isa):
 @pytest.mark.parametrize("cpu", ["Haswell", "Nehalem"])
 def test_emulated_cpus_match_model(cpu):
     run(["qemu-x86_64", "-cpu", cpu, sys.executable, SCRIPT, "--small"])
+
+
+UNKNOWN_LEVEL_SCRIPT = """
+from verrakin import PhaseHVec
+items = [PhaseHVec.random(64, 16, seed) for seed in range(3)]
+PhaseHVec.bundle(items)
+PhaseHVec.bundle(items)
+"""
+
+
+@pytest.mark.parametrize("value, reported", [
+    ("SCALAR", True), (" scalar", True), ("garbage", True), ("scalar", False), ("avx512", False), ("", False)])
+def test_unknown_level_is_reported_once(value, reported):
+    env = dict(os.environ, VERRAKIN_ISA=value)
+    done = subprocess.run([sys.executable, "-c", UNKNOWN_LEVEL_SCRIPT], env=env, capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode == 0, done.stderr
+    lines = [line for line in done.stderr.splitlines() if "VERRAKIN_ISA" in line]
+    if reported:
+        assert len(lines) == 1 and lines[0].startswith('verrakin: ignoring VERRAKIN_ISA="%s"' % value), done.stderr
+    else:
+        assert lines == []

@@ -269,3 +269,30 @@ def test_every_kernel_path_matches_model(isa):
     code = WIDE_SCRIPT.format(path=[os.path.dirname(__file__)] + sys.path)
     run = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     assert run.stdout.strip() == "ok"
+
+
+# Many resolutions near 65536 in the codebooks: more grid tables than their
+# shared budget allows, so some grids compute each phasor when read.
+def test_many_resolutions_beyond_the_table_budget_match_model():
+    rng = random.Random(8)
+    books = [[rand_vec(rng, 8192, 65536 - 2 * j - k) for j in range(3)] for k in range(2)]
+    comp = rand_vec(rng, 8192, 65536)
+    check(comp, books, 5)
+
+
+PEAK_MEMORY = """
+import resource
+from verrakin import PhaseHVec, resonator_factorize
+entries = [PhaseHVec.random(8192, 65536 - k, k) for k in range({entries})]
+composite = PhaseHVec.random(8192, 65536, 7)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+resonator_factorize(composite, [entries], 5)
+print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)
+"""
+
+
+def test_mixed_resolutions_keep_peak_memory_bounded():
+    # 100 resolutions would take 100 MiB of tables; their budget here is 4 MiB
+    run = subprocess.run([sys.executable, "-c", PEAK_MEMORY.format(entries=100)], capture_output=True, text=True,
+                         check=True)
+    assert int(run.stdout) < 24, "peak grew by %s MiB" % run.stdout.strip()

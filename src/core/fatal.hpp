@@ -43,6 +43,19 @@ private:
 /// The MemoryError text for an allocation failure that carries no description.
 inline constexpr const char* kUnknownAllocation = "could not allocate working memory";
 
+/// Runs `allocate()`; exhausted memory inside it unwinds as OutOfMemory naming
+/// `bytes` for `count` `unit` (a description already given is kept).
+template <class Allocate>
+decltype(auto) naming_allocation(std::uint64_t bytes, std::uint64_t count, const char* unit, Allocate&& allocate) {
+    try {
+        return allocate();
+    } catch (const OutOfMemory&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(bytes, count, unit);
+    }
+}
+
 /// Reports and throws an internal fatal error.
 [[noreturn]] void fatal_error(std::string message,
                               std::source_location where = std::source_location::current());

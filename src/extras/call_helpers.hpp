@@ -27,23 +27,5 @@ inline PyResult<Ok> check_shapes(const PhaseHVec& query, const std::vector<Phase
 /// A new float (a failed making is the interpreter's fatal error, as in verrakin).
 inline PyRef new_float(double value) { return expect_new(PyFloat_FromDouble(value)); }
 
-/// Runs the signal handlers between blocks of a long call; one that raises
-/// (Ctrl-C's KeyboardInterrupt) unwinds as Interrupted.
-void poll_interrupt();
-
-/// The exception a signal handler raised, on its way up to the entry.
-struct Interrupted {
-    PendingException error;
-};
-
-/// `body()` (a PyResult), with an interruption turned back into its error.
-template <class Body>
-auto interruptible(Body body) -> decltype(body()) {
-    try {
-        return body();
-    } catch (Interrupted& interrupted) {
-        return unexpected(std::move(interrupted.error));
-    }
-}
 
 }  // namespace verrakin::extras

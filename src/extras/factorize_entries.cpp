@@ -3,6 +3,7 @@
 #include <array>
 
 #include "../core/phase_resonator/reliable_search.hpp"
+#include "../module/signal_check.hpp"
 #include "call_helpers.hpp"
 #include "entries.hpp"
 
@@ -59,7 +60,10 @@ PyObject* factorize(PyObject*, PyObject* args, PyObject* kwargs) {
         ElementHolds holds;  // outlives the records that read the entries in place
         FactorizeCall call;
         VK_TRY(bind_call(kFactorizeSignature, args, kwargs, holds, call));
-        const std::vector<FactorResult> results = verrakin::factorize(call.composite.record(), call.codebooks, call.max_iter);
+        SignalCheck signals;  // Ctrl-C stops it between factor updates, as resonator_factorize
+        auto outcome = verrakin::factorize(call.composite.record(), call.codebooks, call.max_iter, signals.check());
+        if (!outcome) return unexpected(signals.take());
+        const std::vector<FactorResult>& results = outcome.value();
         // Every result carries the call's sweep count and convergence; no factors, no sweeps.
         const std::uint64_t sweeps = results.empty() ? 0 : results.front().iterations;
         const bool converged = !results.empty() && results.front().converged;
@@ -75,8 +79,11 @@ PyObject* factorize_reliably(PyObject*, PyObject* args, PyObject* kwargs) {
         ElementHolds holds;
         FactorizeCall call;
         VK_TRY(bind_call(kReliableSignature, args, kwargs, holds, call));
-        ReliableAnswer answer;
-        VK_TRY_ASSIGN(answer, from_core(verrakin::factorize_reliably(call.composite.record(), call.codebooks, call.max_iter)));
+        SignalCheck signals;
+        auto outcome =
+            verrakin::factorize_reliably(call.composite.record(), call.codebooks, call.max_iter, signals.check());
+        if (!outcome) return unexpected(signals.take(outcome.error()));
+        ReliableAnswer answer = std::move(outcome).value();
         PyRef list = result_list(answer.results);
         PyRef calls = expect_new(PyLong_FromUnsignedLongLong(answer.calls));
         return tuple_of({&list, &calls});

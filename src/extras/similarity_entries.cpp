@@ -3,6 +3,7 @@
 #include <array>
 
 #include "../core/batch/batch_similarity.hpp"
+#include "../module/signal_check.hpp"
 #include "call_helpers.hpp"
 #include "buffer_export.hpp"
 #include "entries.hpp"
@@ -31,12 +32,14 @@ PyResult<Ok> bind_query(const CallSignature& signature, PyObject* args, PyObject
     return check_shapes(out.query.record(), out.vectors);
 }
 
+// Ctrl-C stops a long batch between blocks of entries (see SignalCheck).
 PyResult<std::vector<double>> similarities_of(const QueryAndVectors& call) {
-    return interruptible([&]() -> PyResult<std::vector<double>> {
-        std::vector<double> out(call.vectors.size());
-        batch_similarities(call.query.record(), call.vectors, out.data(), poll_interrupt);
-        return out;
-    });
+    std::vector<double> out(call.vectors.size());
+    SignalCheck signals;
+    if (!batch_similarities(call.query.record(), call.vectors, out.data(), signals.check())) {
+        return unexpected(signals.take());
+    }
+    return out;
 }
 
 }  // namespace
@@ -96,12 +99,12 @@ PyObject* similarity_matrix(PyObject*, PyObject* args, PyObject* kwargs) {
         if (columns != 0 && rows > PY_SSIZE_T_MAX / 8 / columns) throw OutOfMemory("a similarity matrix");
         PyRef storage = expect_new(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(rows * columns * 8)));
         auto* out = reinterpret_cast<double*>(PyByteArray_AsString(storage.get()));
-        VK_TRY(interruptible([&]() -> PyResult<Ok> {
-            for (std::size_t r = 0; r < rows; ++r) {
-                batch_similarities(queries[r], vectors, out + r * columns, poll_interrupt);
+        SignalCheck signals;
+        for (std::size_t r = 0; r < rows; ++r) {
+            if (!batch_similarities(queries[r], vectors, out + r * columns, signals.check())) {
+                return unexpected(signals.take());
             }
-            return Ok{};
-        }));
+        }
         return matrix_view(std::move(storage), static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(columns));
     });
 }

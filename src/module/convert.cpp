@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
 
 #include "init_once.hpp"
 
@@ -44,22 +45,22 @@ PyResult<T> read_integer(PyObject* object, Read read, T failed) {
     return value;
 }
 
-PyObject* sequence_abc() {
-    constinit static OnceCell<PyObject*> cell;
-    return cell.get_or_init([] {
-        PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
-        PyRef module = PyRef::steal(PyImport_Import(name.get()));
-        if (!module) {
-            PyErr_Clear();
-            fatal_error("failed to import collections.abc");
-        }
-        PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
-        if (!sequence || !type_has_flag(sequence.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
-            PyErr_Clear();
-            fatal_error("collections.abc.Sequence is not a type");
-        }
-        return sequence.release();
-    });
+constinit OnceCell<PyObject*> sequence_type;
+
+// The type named by a non-sequence's TypeError. It is obtained at module
+// execution, where importing is safe; a call never imports (an import in the
+// middle of a call can fail at interpreter shutdown, run import hooks, or wait
+// forever in a forked child on an import lock that a vanished thread held).
+PendingException not_a_sequence(PyObject* object) {
+    if (PyObject* const* type = sequence_type.if_made()) return PendingException::type_mismatch(object, *type);
+    return PendingException::type_mismatch(object, "Sequence");
+}
+
+// An interrupt or an exit request, which a call must not swallow.
+bool is_interrupt(PendingException& error) {
+    PyObject* instance = error.instance();
+    return PyErr_GivenExceptionMatches(instance, PyExc_KeyboardInterrupt) ||
+           PyErr_GivenExceptionMatches(instance, PyExc_SystemExit);
 }
 
 bool is_phase_hvec(PyObject* object) {
@@ -75,15 +76,18 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
     if (type_has_flag(object, Py_TPFLAGS_UNICODE_SUBCLASS)) {
         return unexpected(PendingException::lazy(PyExc_TypeError, "Can't extract `str` to `Vec`"));
     }
-    if (!PySequence_Check(object)) return unexpected(PendingException::type_mismatch(object, sequence_abc()));
+    if (!PySequence_Check(object)) return unexpected(not_a_sequence(object));
     RecursionCheck recursion;
     if (!recursion.entered()) return unexpected(take_exception());
     std::vector<T> items;
     // The length is only a hint for reserving room, and may lie; iteration
     // decides, so a hint is never trusted beyond a modest reservation.
+    // A failing length is dropped, unless it is an interrupt or exit request.
     const Py_ssize_t size = PyObject_Size(object);
     if (size < 0) {
-        fetch_exception();
+        if (std::optional<PendingException> error = fetch_exception(); error && is_interrupt(*error)) {
+            return unexpected(std::move(*error));
+        }
     } else {
         items.reserve(std::min(static_cast<std::size_t>(size), kMaxReservedItems));
     }
@@ -97,11 +101,28 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
         }
         PyResult<T> converted = convert(element.get());
         if (!converted) return unexpected(std::move(converted).error());
-        items.push_back(std::move(converted).value());
+        naming_allocation(sizeof(T) * (items.size() + 1), items.size() + 1, "sequence argument elements",
+                          [&] { items.push_back(std::move(converted).value()); });
     }
 }
 
 }  // namespace
+
+PyResult<Ok> obtain_sequence_type() {
+    if (sequence_type.if_made() != nullptr) return Ok{};
+    PyRef name = expect_new(PyUnicode_FromStringAndSize("collections.abc", 15));
+    PyRef module = PyRef::steal(PyImport_Import(name.get()));
+    if (!module) return unexpected(take_exception());
+    PyRef sequence = PyRef::steal(PyObject_GetAttrString(module.get(), "Sequence"));
+    if (!sequence) return unexpected(take_exception());
+    if (!type_has_flag(sequence.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
+        return unexpected(
+            PendingException::type_mismatch(sequence.get(), reinterpret_cast<PyObject*>(&PyType_Type)));
+    }
+    // Another thread may have stored one meanwhile (the import can release the lock).
+    if (sequence_type.set(sequence.get())) static_cast<void>(sequence.release());
+    return Ok{};
+}
 
 PyResult<SharedAccess> SharedAccess::take(PyObject* instance) {
     auto* object = reinterpret_cast<PhaseHVecObject*>(instance);
@@ -144,7 +165,8 @@ PyResult<PhaseHVec> ElementHolds::hold(PyObject* element) {
     Hold hold{PyRef::borrow(element), {}};
     VK_TRY_ASSIGN(hold.access, SharedAccess::take(element));
     PhaseHVec record = hold.access.record().view();
-    holds_.push_back(std::move(hold));
+    naming_allocation(sizeof(Hold) * (holds_.size() + 1), holds_.size() + 1, "held sequence elements",
+                      [&] { holds_.push_back(std::move(hold)); });
     return record;
 }
 
@@ -157,8 +179,34 @@ PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* obj
         object, [&holds](PyObject* element) { return extract_vector_list(element, holds); });
 }
 
+namespace {
+
+constexpr std::string_view kNotePrefix = "while processing '";
+
+// Whether the exception already names an argument: one that comes back through
+// calls nested inside a conversion (a callback calling into the module, down to
+// the recursion limit) keeps the note of the conversion where it arose.
+bool has_argument_note(PyObject* instance) {
+    PyRef notes = PyRef::steal(PyObject_GetAttrString(instance, "__notes__"));
+    if (!notes) {
+        PyErr_Clear();
+        return false;
+    }
+    if (!type_has_flag(notes.get(), Py_TPFLAGS_LIST_SUBCLASS)) return false;
+    for (Py_ssize_t i = 0; i < PyList_Size(notes.get()); ++i) {
+        PyObject* note = PyList_GetItem(notes.get(), i);
+        if (note == nullptr || !type_has_flag(note, Py_TPFLAGS_UNICODE_SUBCLASS)) continue;
+        if (std::optional<std::string> text = utf8_text(note); text && text->starts_with(kNotePrefix)) return true;
+    }
+    PyErr_Clear();
+    return false;
+}
+
+}  // namespace
+
 void add_argument_note(PendingException& error, const char* parameter) {
     PyObject* instance = error.instance();
+    if (has_argument_note(instance)) return;
     PyRef note = expect_new(PyUnicode_FromString((std::string("while processing '") + parameter + "'").c_str()));
     PyRef add_note = PyRef::steal(PyObject_GetAttr(instance, interned_add_note()));
     if (!add_note) {

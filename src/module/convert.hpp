@@ -58,6 +58,10 @@ private:
     bool entered_;
 };
 
+/// Obtains `collections.abc.Sequence`, named by the TypeError for a
+/// non-sequence argument, once per process; called at module execution.
+PyResult<Ok> obtain_sequence_type();
+
 /// Unsigned 64-bit conversion: an int, or any object through its __index__.
 PyResult<std::uint64_t> to_u64(PyObject* object);
 

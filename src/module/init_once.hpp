@@ -22,7 +22,9 @@ namespace verrakin {
 /// value, and a thread that finds another thread making it waits on an atomic
 /// counter with the interpreter lock released. A fork can therefore never leave
 /// a lock held in the child; a making that was under way in the parent is
-/// abandoned there and started afresh.
+/// abandoned there and started afresh. So is a making under way on another
+/// thread once the interpreter finalizes: that thread can never take the lock
+/// back to finish it.
 template <class T>
 class OnceCell {
 public:
@@ -37,8 +39,10 @@ public:
         if (ready_.load(std::memory_order_acquire)) return value_;
         for (;;) {
             if (ready_.load(std::memory_order_acquire)) return value_;
-            if (maker_ == nullptr || maker_process_ != getpid()) return make_value(make);
-            if (maker_ == &lock_depth) fatal_error("re-entrant one-time initialisation");
+            const void* maker = maker_.load(std::memory_order_acquire);
+            if (maker == nullptr || maker_process_ != getpid()) return make_value(make);
+            if (maker == &lock_depth) fatal_error("re-entrant one-time initialisation");
+            if (!Py_IsInitialized()) return make_value(make);
             wait_for_maker();
         }
     }
@@ -46,10 +50,20 @@ public:
     /// The value if it has been made, else null.
     const T* if_made() const noexcept { return ready_.load(std::memory_order_acquire) ? &value_ : nullptr; }
 
+    /// Stores `value` unless the cell already has one; true when stored.
+    bool set(T value) {
+        bool stored = false;
+        get_or_init([&] {
+            stored = true;
+            return value;
+        });
+        return stored;
+    }
+
 private:
     template <class Make>
     const T& make_value(Make& make) {
-        maker_ = &lock_depth;  // a per-thread address names the making thread
+        maker_.store(&lock_depth, std::memory_order_release);  // a per-thread address names the making thread
         maker_process_ = getpid();
         try {
             value_ = make();
@@ -64,8 +78,11 @@ private:
         return value_;
     }
 
+    // Only the making thread's own mark is cleared: a maker abandoned at
+    // finalization that is ended later must not clear its successor's.
     void finish() noexcept {
-        maker_ = nullptr;
+        const void* mine = &lock_depth;
+        maker_.compare_exchange_strong(mine, nullptr, std::memory_order_acq_rel);
         outcomes_.fetch_add(1, std::memory_order_release);
         outcomes_.notify_all();
     }
@@ -86,8 +103,8 @@ private:
 
     std::atomic<bool> ready_{false};
     std::atomic<std::uint32_t> outcomes_{0};
+    std::atomic<const void*> maker_{nullptr};
     // Guarded by the interpreter lock.
-    const void* maker_ = nullptr;
     pid_t maker_process_ = 0;
     T value_{};
 };

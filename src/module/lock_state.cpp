@@ -23,6 +23,10 @@ struct DeferredRelease {
 
 constinit std::atomic<DeferredRelease*> deferred_releases{nullptr};
 
+// Whether this thread's entries include one that began while the interpreter
+// was finalizing: then this is the finalizing thread, which keeps the lock.
+thread_local bool entered_at_finalization = false;
+
 // Py_DecRef may run any finalizer, and a finalizer that waits for the lock
 // while the interpreter finalizes has its thread ended by a forced unwind.
 // Releases happen in destructors, which such an unwind cannot cross without
@@ -39,10 +43,14 @@ void release_now(PyObject* object) noexcept {
 
 }  // namespace
 
-// Entries hold the lock; the exception is a thread that the interpreter ends
-// while it finalizes (a daemon thread inside a call back into Python): it is
-// unwound without the lock, and finalization is the only time that happens.
-bool holds_interpreter_lock() noexcept { return lock_depth > 0 && Py_IsInitialized(); }
+// Entries hold the lock. The exception is a thread inside an entry that began
+// before the interpreter started finalizing: finalization ends it with a forced
+// unwind when it tries to take the lock back, and it is unwound without it.
+// Only the finalizing thread runs with the lock once finalization has begun,
+// and every entry it makes from then on begins at finalization.
+bool holds_interpreter_lock() noexcept {
+    return lock_depth > 0 && (entered_at_finalization || Py_IsInitialized());
+}
 
 void release_reference(PyObject* object) noexcept {
     if (object == nullptr) return;
@@ -50,6 +58,10 @@ void release_reference(PyObject* object) noexcept {
         release_now(object);
         return;
     }
+    // A thread being ended at finalization: the object's interpreter is going
+    // away, and the next entry may be into a new interpreter of an embedder
+    // that finalized and initialized again. The reference is left unreleased.
+    if (!Py_IsInitialized()) return;
     auto* node = new (std::nothrow) DeferredRelease{object, nullptr};
     if (node == nullptr) return;  // out of memory without the lock: the reference is leaked, never misused
     node->next = deferred_releases.load(std::memory_order_relaxed);
@@ -84,8 +96,15 @@ EntryScope::EntryScope() {
                           "implementation is running."
                         : "Attaching a thread to the interpreter is currently prohibited.");
     }
+    outer_began_at_finalization_ = entered_at_finalization;
+    if (!Py_IsInitialized()) entered_at_finalization = true;
     ++lock_depth;
     drain_deferred_releases();
+}
+
+EntryScope::~EntryScope() {
+    --lock_depth;
+    entered_at_finalization = outer_began_at_finalization_;
 }
 
 }  // namespace verrakin

@@ -1,4 +1,5 @@
 // The verrakin module: its definition, the execution slot and PyInit_verrakin.
+#include "convert.hpp"
 #include "init_once.hpp"
 #include "phase_hvec_methods.hpp"
 #include "phase_hvec_object.hpp"
@@ -48,6 +49,8 @@ int module_exec(PyObject* module) {
         if (Py_TYPE(module) != &PyModule_Type && !PyType_IsSubtype(Py_TYPE(module), &PyModule_Type)) {
             return unexpected(PendingException::type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type)));
         }
+        // Before anything is added: no call can come before the type is there.
+        VK_TRY(obtain_sequence_type());
         {
             PyRef name = new_str("__doc__");
             PyRef doc = new_str(kModuleDoc);

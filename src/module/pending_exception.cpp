@@ -54,11 +54,11 @@ std::string target_name(PyObject* target) {
     return utf8_text(text.get()).value_or("<unprintable object>");
 }
 
-std::string mismatch_message(PyObject* object, PyObject* target) {
-    if (object == Py_None) return "'None' is not an instance of '" + target_name(target) + "'";
+std::string mismatch_message(PyObject* object, const std::string& target) {
+    if (object == Py_None) return "'None' is not an instance of '" + target + "'";
     const std::string source =
         qualname_of(reinterpret_cast<PyObject*>(Py_TYPE(object))).value_or("<failed to extract type name>");
-    return "'" + source + "' object is not an instance of '" + target_name(target) + "'";
+    return "'" + source + "' object is not an instance of '" + target + "'";
 }
 
 // Writes the banner and the traceback of a PanicException fetched from Python,
@@ -140,7 +140,11 @@ PendingException PendingException::panic(std::string message) {
 }
 
 PendingException PendingException::type_mismatch(PyObject* object, PyObject* target) {
-    return PendingException(Mismatch{PyRef::borrow(object), PyRef::borrow(target)});
+    return PendingException(Mismatch{PyRef::borrow(object), PyRef::borrow(target), {}});
+}
+
+PendingException PendingException::type_mismatch(PyObject* object, std::string target_name) {
+    return PendingException(Mismatch{PyRef::borrow(object), PyRef{}, std::move(target_name)});
 }
 
 // Runs the lazy maker: the type and its argument, raised with PyErr_SetObject.
@@ -160,7 +164,9 @@ void PendingException::raise_lazy() {
     } else {
         auto& mismatch = std::get<Mismatch>(state_);
         type = PyRef::borrow(PyExc_TypeError);
-        argument = new_str(mismatch_message(mismatch.object.get(), mismatch.target.get()));
+        const std::string target =
+            mismatch.target ? target_name(mismatch.target.get()) : mismatch.target_name;
+        argument = new_str(mismatch_message(mismatch.object.get(), target));
     }
     if (type_has_flag(type.get(), Py_TPFLAGS_TYPE_SUBCLASS) &&
         (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type.get())) & Py_TPFLAGS_BASE_EXC_SUBCLASS) != 0) {

@@ -21,6 +21,8 @@ public:
     static PendingException lazy(PyObject* type, std::string message);
     /// "'<type>' object is not an instance of '<target>'", composed when raised.
     static PendingException type_mismatch(PyObject* object, PyObject* target);
+    /// The same for a target known only by its name.
+    static PendingException type_mismatch(PyObject* object, std::string target_name);
     /// pyo3_runtime.PanicException raised with the tuple (message,).
     static PendingException panic(std::string message);
     /// A PhaseError, raised as ValueError with its text.
@@ -44,7 +46,8 @@ private:
     };
     struct Mismatch {
         PyRef object;
-        PyRef target;
+        PyRef target;             // or null, and then
+        std::string target_name;  // the target's name
     };
     struct Normalized {
         PyRef type;

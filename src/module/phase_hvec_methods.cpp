@@ -9,6 +9,7 @@
 #include "../core/phase_hvec/generator.hpp"
 #include "binder.hpp"
 #include "convert.hpp"
+#include "signal_check.hpp"
 
 namespace verrakin {
 namespace {
@@ -59,7 +60,10 @@ PyObject* phasehvec_random(PyObject*, PyObject* args, PyObject* kwargs) {
         VK_TRY_ASSIGN(n, for_argument("n", to_u32(slots[1].get())));
         std::uint64_t seed = 0;
         VK_TRY_ASSIGN(seed, for_argument("seed", to_u64(slots[2].get())));
-        return wrap_core(random_vector(dim, n, seed));
+        SignalCheck signals;
+        auto record = random_vector(dim, n, seed, signals.check());
+        if (!record) return unexpected(signals.take(record.error()));
+        return wrap(std::move(record).value());
     });
 }
 
@@ -95,7 +99,10 @@ PyObject* phasehvec_bundle(PyObject*, PyObject* args, PyObject* kwargs) {
         ElementHolds holds;  // outlives the records that read the items in place
         std::vector<PhaseHVec> items;
         VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0].get(), holds)));
-        return wrap_core(bundle(items));
+        SignalCheck signals;
+        auto record = bundle(items, signals.check());
+        if (!record) return unexpected(signals.take(record.error()));
+        return wrap(std::move(record).value());
     });
 }
 

@@ -5,6 +5,7 @@
 #include "binder.hpp"
 #include "convert.hpp"
 #include "phase_hvec_methods.hpp"
+#include "signal_check.hpp"
 
 namespace verrakin {
 namespace {
@@ -41,7 +42,10 @@ PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
         if (slots[2]) {
             VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2].get())));
         }
-        return result_list(factorize(composite.record(), codebooks, max_iter));
+        SignalCheck signals;
+        auto results = factorize(composite.record(), codebooks, max_iter, signals.check());
+        if (!results) return unexpected(signals.take());
+        return result_list(results.value());
     });
 }
 

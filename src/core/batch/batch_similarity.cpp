@@ -65,17 +65,17 @@ CosineTable cosine_table(std::uint32_t n) {
 
 TableCache<CosineTable> batch_tables;
 
-// Entries per kernel call: small enough that a poll comes every few
-// milliseconds even at dim 10**6, large enough that the call costs nothing.
+// Entries per kernel call: the unit between polls of the caller's check.
 constexpr std::size_t kBlockEntries = 64;
 
 }  // namespace
 
-void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out, BatchPoll poll) {
-    if (entries.empty()) return;
+Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out,
+                                           const CancelCheck& cancel) {
+    if (entries.empty()) return Ok{};
     if (query.dim == 0) {
         std::fill(out, out + entries.size(), 1.0);
-        return;
+        return Ok{};
     }
     const std::uint32_t n = query.n;
     const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
@@ -85,13 +85,15 @@ void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entri
     const detail::BatchKernel kernel = detail::batch_kernel();
     const double divisor = static_cast<double>(query.dim);
     std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));
+    CancelPacer pacer(cancel);
     for (std::size_t first = 0; first < entries.size(); first += kBlockEntries) {
-        if (poll != nullptr) poll();
         const std::size_t count = std::min(kBlockEntries, entries.size() - first);
         for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
         kernel(query.phases.data(), levels.data(), count, query.phases.size(), tables, out + first);
         for (std::size_t j = 0; j < count; ++j) out[first + j] /= divisor;
+        if (first + count < entries.size() && pacer.after(count * query.phases.size())) return unexpected(Cancelled{});
     }
+    return Ok{};
 }
 
 }  // namespace verrakin

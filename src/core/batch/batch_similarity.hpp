@@ -5,17 +5,15 @@
 #include <cstdint>
 #include <span>
 
+#include "../cancel.hpp"
 #include "../phase_hvec/record.hpp"
 
 namespace verrakin {
 
-/// Calls `poll` between blocks of work; a poll that throws ends the batch.
-using BatchPoll = void (*)();
-
 /// out[j] = similarity(query, entries[j]) for every j. Every entry has the
-/// query's dim and n (the caller checks). `poll` (may be null) runs between
-/// blocks of entries.
-void batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out,
-                        BatchPoll poll = nullptr);
+/// query's dim and n (the caller checks). `cancel` is polled between blocks of
+/// entries (a few milliseconds of work apart); a stop leaves `out` partly filled.
+Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out,
+                                           const CancelCheck& cancel = {});
 
 }  // namespace verrakin

@@ -1,5 +1,6 @@
 #include "isa.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -19,14 +20,21 @@ Isa detect() noexcept {
     return Isa::scalar;
 }
 
-// VERRAKIN_ISA may only lower the level: a request above what the CPU runs is ignored.
+// VERRAKIN_ISA may only lower the level: a request above what the CPU runs is
+// ignored. Any other value is a mistake that would go unnoticed (a benchmark of
+// "SCALAR" measuring the best level), so it is reported once on standard error.
 Isa choose() noexcept {
     const Isa supported = supported_isa();
     const char* request = std::getenv("VERRAKIN_ISA");
-    if (request == nullptr) return supported;
+    if (request == nullptr || *request == '\0') return supported;
     for (Isa isa : {Isa::scalar, Isa::avx2, Isa::avx512}) {
         if (std::strcmp(request, isa_name(isa)) == 0) return isa < supported ? isa : supported;
     }
+    std::fprintf(stderr,
+                 "verrakin: ignoring VERRAKIN_ISA=\"%s\", which is not one of scalar, avx2, avx512 (lower case); "
+                 "using %s, the best level this CPU runs\n",
+                 request, isa_name(supported));
+    std::fflush(stderr);
     return supported;
 }
 

@@ -19,7 +19,9 @@ enum class Isa : int {
 /// The best level this CPU (and its operating system) can run.
 Isa supported_isa() noexcept;
 
-/// The level every dispatching kernel uses, chosen once per process.
+/// The level every dispatching kernel uses, chosen once per process at the first
+/// call that dispatches (VERRAKIN_ISA is read then; an unknown value is reported
+/// once on standard error and the best level used).
 Isa active_isa() noexcept;
 
 /// "scalar", "avx2" or "avx512".

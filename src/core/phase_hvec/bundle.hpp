@@ -25,4 +25,7 @@ LevelTables level_tables(std::uint32_t n);
 /// An item whose dim or n differs from the first item's is an internal fatal error.
 Expected<PhaseHVec, PhaseError> bundle(std::span<const PhaseHVec> items);
 
+/// The same, polling `cancel` between blocks of positions.
+Expected<PhaseHVec, PhaseFailure> bundle(std::span<const PhaseHVec> items, const CancelCheck& cancel);
+
 }  // namespace verrakin

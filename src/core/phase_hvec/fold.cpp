@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../cpu/isa.hpp"
+#include "../fatal.hpp"
 #include "angles.hpp"
 #include "bundle.hpp"
 #include "fold_kernels.hpp"
@@ -96,7 +97,8 @@ void fold_packed(std::span<const PhaseHVec> items, const FoldTables& tables, std
 }  // namespace
 
 std::shared_ptr<const FoldTables> fold_tables(std::uint32_t n) {
-    return fold_table_cache.get(n, [n] { return build_fold_tables(n); });
+    return naming_allocation(32 * std::uint64_t{n}, n, "bundle fold table levels",
+                             [n] { return fold_table_cache.get(n, [n] { return build_fold_tables(n); }); });
 }
 
 // The one dispatch point of the fold. Sums of fewer than 131072 items fit the

@@ -23,7 +23,9 @@ inline std::uint64_t mixed_word(std::uint64_t s, std::uint64_t k) noexcept {
 /// Phases first .. first + count - 1 into out[0 .. count - 1], step by step.
 void generate_phases_scalar(std::uint16_t* out, std::size_t count, std::uint64_t first, std::uint32_t n,
                             std::uint64_t seed) noexcept;
-void generate_phases_avx2(std::uint16_t* out, std::size_t count, std::uint32_t n, std::uint64_t seed) noexcept;
-void generate_phases_avx512(std::uint16_t* out, std::size_t count, std::uint32_t n, std::uint64_t seed) noexcept;
+void generate_phases_avx2(std::uint16_t* out, std::size_t count, std::uint64_t first, std::uint32_t n,
+                          std::uint64_t seed) noexcept;
+void generate_phases_avx512(std::uint16_t* out, std::size_t count, std::uint64_t first, std::uint32_t n,
+                            std::uint64_t seed) noexcept;
 
 }  // namespace verrakin::detail

@@ -90,14 +90,16 @@ VK_TARGET_AVX512 inline void store8_avx512(std::uint16_t* at, __m512i levels) {
 
 }  // namespace
 
-VK_TARGET_AVX2 void generate_phases_avx2(std::uint16_t* out, std::size_t count, std::uint32_t n,
-                                         std::uint64_t seed) noexcept {
+VK_TARGET_AVX2 void generate_phases_avx2(std::uint16_t* out, std::size_t count, std::uint64_t first,
+                                         std::uint32_t n, std::uint64_t seed) noexcept {
     const __m256i s = _mm256_set1_epi64x(static_cast<long long>(seed * kSeedMultiplier));
     const __m256i mix_low = _mm256_set1_epi64x(static_cast<long long>(kMixMultiplier & 0xFFFFFFFFu));
     const __m256i mix_high = _mm256_set1_epi64x(static_cast<long long>(kMixMultiplier >> 32));
     const __m256i step = _mm256_set1_epi64x(static_cast<long long>(4 * kIndexStep));
-    __m256i k = _mm256_setr_epi64x(0, static_cast<long long>(kIndexStep), static_cast<long long>(2 * kIndexStep),
-                                   static_cast<long long>(3 * kIndexStep));
+    const std::uint64_t k0 = first * kIndexStep;
+    __m256i k = _mm256_setr_epi64x(static_cast<long long>(k0), static_cast<long long>(k0 + kIndexStep),
+                                   static_cast<long long>(k0 + 2 * kIndexStep),
+                                   static_cast<long long>(k0 + 3 * kIndexStep));
     std::size_t i = 0;
     if ((n & (n - 1)) == 0) {
         const __m256i mask = _mm256_set1_epi64x(n - 1);
@@ -122,16 +124,17 @@ VK_TARGET_AVX2 void generate_phases_avx2(std::uint16_t* out, std::size_t count, 
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi32(r0, r1));
         }
     }
-    generate_phases_scalar(out + i, count - i, i, n, seed);
+    generate_phases_scalar(out + i, count - i, first + i, n, seed);
 }
 
-VK_TARGET_AVX512 void generate_phases_avx512(std::uint16_t* out, std::size_t count, std::uint32_t n,
-                                             std::uint64_t seed) noexcept {
+VK_TARGET_AVX512 void generate_phases_avx512(std::uint16_t* out, std::size_t count, std::uint64_t first,
+                                             std::uint32_t n, std::uint64_t seed) noexcept {
     const __m512i s = _mm512_set1_epi64(static_cast<long long>(seed * kSeedMultiplier));
     const __m512i mix = _mm512_set1_epi64(static_cast<long long>(kMixMultiplier));
     const __m512i step = _mm512_set1_epi64(static_cast<long long>(8 * kIndexStep));
-    __m512i k = _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
-                                   _mm512_set1_epi64(static_cast<long long>(kIndexStep)));
+    __m512i k = _mm512_add_epi64(_mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
+                                                    _mm512_set1_epi64(static_cast<long long>(kIndexStep))),
+                                 _mm512_set1_epi64(static_cast<long long>(first * kIndexStep)));
     std::size_t i = 0;
     if ((n & (n - 1)) == 0) {
         const __m512i mask = _mm512_set1_epi64(n - 1);
@@ -150,7 +153,7 @@ VK_TARGET_AVX512 void generate_phases_avx512(std::uint16_t* out, std::size_t cou
             }
         }
     }
-    generate_phases_scalar(out + i, count - i, i, n, seed);
+    generate_phases_scalar(out + i, count - i, first + i, n, seed);
 }
 
 }  // namespace verrakin::detail

@@ -1,5 +1,6 @@
 #include "pair_bundle.hpp"
 
+#include "../fatal.hpp"
 #include "fold.hpp"
 #include "snap.hpp"
 #include "table_cache.hpp"
@@ -28,7 +29,8 @@ PairTable build_pair_table(std::uint32_t n) {
 }  // namespace
 
 std::shared_ptr<const PairTable> pair_table(std::uint32_t n) {
-    return pair_tables.get(n, [n] { return build_pair_table(n); });
+    return naming_allocation(2 * std::uint64_t{n} * n, std::uint64_t{n} * n, "bundle pair table entries",
+                             [n] { return pair_tables.get(n, [n] { return build_pair_table(n); }); });
 }
 
 void bundle_pairs(const std::uint16_t* a, const std::uint16_t* b, std::uint16_t* out, std::uint64_t count,

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <variant>
 
+#include "../cancel.hpp"
 #include "../expected.hpp"
 
 namespace verrakin {
@@ -21,6 +23,9 @@ inline constexpr std::uint32_t kMaxResolution = 65536;
 struct PhaseError {
     const char* message;
 };
+
+/// The failure of an operation that its caller may also stop.
+using PhaseFailure = std::variant<PhaseError, Cancelled>;
 
 namespace detail {
 /// Frees an array of levels, unless it belongs to another record (a view).

@@ -139,6 +139,37 @@ void unbind_estimate(PhasorVec& target, const double* e_re, const double* e_im) 
     }
 }
 
+// Grid tables take 16 bytes per level, and codebooks may mix many resolutions:
+// 400 entries of 400 different n near 65536 would need 400 MiB of tables. The
+// tables of one call therefore share a budget of max(4 MiB, 4 bytes per
+// codebook level). The composite's grid, read most, is tabled first; then the
+// grids with the most lookups per table level. A grid left out of the budget
+// computes each phasor when it is read: the same bits, more time.
+constexpr std::uint64_t kTableBytesPerLevel = 16;
+constexpr std::uint64_t kMinTableBudget = std::uint64_t{4} << 20;
+constexpr std::uint64_t kTableBudgetPerCodebookLevel = 4;
+
+std::map<std::uint32_t, GridPhasors> build_grids(const std::map<std::uint32_t, std::uint64_t>& lookups,
+                                                 std::uint32_t composite_n, std::uint64_t codebook_levels) {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> order(lookups.begin(), lookups.end());
+    const auto reads_per_level = [](const std::pair<std::uint32_t, std::uint64_t>& grid) {
+        return static_cast<double>(grid.second) / static_cast<double>(grid.first);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+        if ((a.first == composite_n) != (b.first == composite_n)) return a.first == composite_n;
+        return reads_per_level(a) > reads_per_level(b);
+    });
+    std::uint64_t budget = std::max(kMinTableBudget, kTableBudgetPerCodebookLevel * codebook_levels);
+    std::map<std::uint32_t, GridPhasors> grids;
+    for (const auto& [n, count] : order) {
+        const std::uint64_t bytes = kTableBytesPerLevel * n;
+        const bool tabled = GridPhasors::worth_tabling(n, count) && bytes <= budget;
+        if (tabled) budget -= bytes;
+        grids.emplace(n, GridPhasors(n, tabled ? count : 0));
+    }
+    return grids;
+}
+
 using Levels = std::vector<std::uint16_t>;
 
 // Working arrays of one call, each of the composite's length (weights: of the
@@ -192,8 +223,16 @@ Match best_match(const LevelBook& book, const Levels& estimate, const GridPhasor
 
 std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const Codebook> codebooks,
                                     std::uint64_t max_iter) {
+    return std::move(factorize(composite, codebooks, max_iter, CancelCheck{})).value();
+}
+
+namespace {
+
+Expected<std::vector<FactorResult>, Cancelled> run_resonator(const PhaseHVec& composite,
+                                                             std::span<const Codebook> codebooks,
+                                                             std::uint64_t max_iter, const CancelCheck& cancel) {
     const std::size_t factors = codebooks.size();
-    if (factors == 0) return {};
+    if (factors == 0) return std::vector<FactorResult>{};
     const std::size_t length = composite.phases.size();
     check_entry_lengths(codebooks, length);
 
@@ -207,8 +246,11 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
     for (const Codebook& book : codebooks) {
         for (const PhaseHVec& entry : book) lookups[entry.n] += entry.phases.size() * (1 + 3 * sweeps_to_table);
     }
-    std::map<std::uint32_t, GridPhasors> grids;
-    for (const auto& [n, count] : lookups) grids.emplace(n, GridPhasors(n, count));
+    std::uint64_t codebook_levels = 0;
+    for (const Codebook& book : codebooks) {
+        for (const PhaseHVec& entry : book) codebook_levels += entry.phases.size();
+    }
+    const std::map<std::uint32_t, GridPhasors> grids = build_grids(lookups, composite.n, codebook_levels);
     const GridPhasors& grid = grids.at(composite.n);
 
     std::vector<LevelBook> books;
@@ -247,12 +289,20 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         std::vector<std::uint64_t> previous(factors, ~std::uint64_t{0});
         std::vector<std::uint64_t> current(factors);
         std::int32_t stable = 0;
+        // Work of one factor update and of one best match, in level reads; a
+        // sweep of tiny vectors still counts for something.
+        CancelPacer pacer(cancel);
+        const auto work = [&](std::size_t k) { return length * (books[k].size() + factors) + 64; };
         for (;;) {
             ++sweeps;
-            for (std::size_t k = 0; k < factors; ++k) update_factor(k, composite, books, estimates, grid, scratch);
+            for (std::size_t k = 0; k < factors; ++k) {
+                update_factor(k, composite, books, estimates, grid, scratch);
+                if (pacer.after(work(k))) return unexpected(Cancelled{});
+            }
             for (std::size_t k = 0; k < factors; ++k) {
                 matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
                 current[k] = matches[k].index;
+                if (pacer.after(work(k))) return unexpected(Cancelled{});
             }
             if (current == previous) {
                 if (stable > 1) {
@@ -274,6 +324,19 @@ std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const 
         results.push_back({k, matches[k].index, matches[k].similarity, sweeps, converged});
     }
     return results;
+}
+
+}  // namespace
+
+Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks,
+                                                         std::uint64_t max_iter, const CancelCheck& cancel) {
+    // Per position: the target, the phasors and the accumulators (six doubles)
+    // and one level per factor estimate. Grid tables name themselves.
+    const std::uint64_t length = composite.phases.size();
+    const std::uint64_t bytes = length * (48 + 2 * codebooks.size());
+    return naming_allocation(bytes, length, "resonator working positions",
+                             [&] { return run_resonator(composite, codebooks, max_iter, cancel); });
 }
 
 }  // namespace verrakin

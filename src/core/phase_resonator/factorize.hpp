@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "../cancel.hpp"
 #include "../phase_hvec/record.hpp"
 
 namespace verrakin {
@@ -25,5 +26,11 @@ using Codebook = std::vector<PhaseHVec>;
 /// length differs from the composite's end the call in a bounds-check fatal error.
 std::vector<FactorResult> factorize(const PhaseHVec& composite, std::span<const Codebook> codebooks,
                                     std::uint64_t max_iter);
+
+/// The same, polling `cancel` between factor updates and sweeps (a few
+/// milliseconds of work apart); an uninterrupted run gives the same bits.
+Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks,
+                                                         std::uint64_t max_iter, const CancelCheck& cancel);
 
 }  // namespace verrakin

@@ -1,14 +1,17 @@
 #include "phasor.hpp"
 
+#include "../fatal.hpp"
 #include "../maths/maths.hpp"
 #include "../phase_hvec/angles.hpp"
 
 namespace verrakin {
 
 GridPhasors::GridPhasors(std::uint32_t n, std::uint64_t expected_lookups) : n_(n) {
-    if (expected_lookups < 2 * std::uint64_t{n}) return;
-    cos_.resize(n);
-    sin_.resize(n);
+    if (!worth_tabling(n, expected_lookups)) return;
+    naming_allocation(16 * std::uint64_t{n}, n, "resonator grid table levels", [&] {
+        cos_.resize(n);
+        sin_.resize(n);
+    });
     const double resolution = static_cast<double>(n);
     for (std::uint32_t q = 0; q < n; ++q) {
         const double y = level_angle(static_cast<double>(q), resolution);

@@ -22,6 +22,10 @@ struct PhasorVec {
 class GridPhasors {
 public:
     GridPhasors(std::uint32_t n, std::uint64_t expected_lookups);
+    /// Whether a table pays off for the expected number of lookups.
+    static bool worth_tabling(std::uint32_t n, std::uint64_t expected_lookups) noexcept {
+        return expected_lookups >= 2 * std::uint64_t{n};
+    }
     std::uint32_t resolution() const noexcept { return n_; }
     void phasor(std::uint32_t level, double& re, double& im) const noexcept;
     /// Whether the grid is tabled; only then are cosines() and sines() non-null.

@@ -14,19 +14,21 @@ using Parts = std::vector<std::vector<std::size_t>>;  // entry positions per cod
 
 class Search {
 public:
-    Search(std::uint64_t max_iter) : max_iter_(max_iter) {}
+    Search(std::uint64_t max_iter, const CancelCheck& cancel) : max_iter_(max_iter), cancel_(cancel) {}
 
     std::uint64_t calls = 0;
 
-    Answer call(const PhaseHVec& target, std::span<const Codebook> books) {
+    Expected<Answer, PhaseFailure> call(const PhaseHVec& target, std::span<const Codebook> books) {
         ++calls;
-        return factorize(target, books, max_iter_);
+        auto answer = factorize(target, books, max_iter_, cancel_);
+        if (!answer) return unexpected(PhaseFailure{Cancelled{}});
+        return std::move(answer).value();
     }
 
     // An answer whose entries bind to `target`, or none. At the top the whole
     // problem's answer is known already and halves follow it; a peeled problem
     // (no `whole_answer`) gets the whole problem only.
-    Expected<std::optional<Answer>, PhaseError> run(const PhaseHVec& target, std::span<const Codebook> books,
+    Expected<std::optional<Answer>, PhaseFailure> run(const PhaseHVec& target, std::span<const Codebook> books,
                                                     std::optional<Answer> whole_answer) {
         const bool nested = !whole_answer.has_value();
         for (const Parts& parts : subproblems(books, nested)) {
@@ -39,7 +41,7 @@ public:
                 for (std::size_t k = 0; k < books.size(); ++k) {
                     for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
                 }
-                reported = call(target, sub);
+                VK_TRY_ASSIGN(reported, call(target, sub));
             }
             Answer answer = reported;
             for (std::size_t k = 0; k < answer.size(); ++k) answer[k].index = parts[k][reported[k].index];
@@ -54,7 +56,7 @@ public:
             PhaseHVec remainder = target.copy();
             for (std::size_t k : sure) {
                 auto next = unbind(remainder, books[k][answer[k].index]);
-                if (!next) return unexpected(next.error());
+                if (!next) return unexpected(PhaseFailure{next.error()});
                 remainder = std::move(next).value();
             }
             std::vector<Codebook> rest_books;
@@ -130,14 +132,17 @@ private:
     }
 
     std::uint64_t max_iter_;
+    const CancelCheck& cancel_;
 };
 
 }  // namespace
 
-Expected<ReliableAnswer, PhaseError> factorize_reliably(const PhaseHVec& composite,
-                                                       std::span<const Codebook> codebooks, std::uint64_t max_iter) {
-    Search search(max_iter);
-    Answer first = search.call(composite, codebooks);
+Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks, std::uint64_t max_iter,
+                                                         const CancelCheck& cancel) {
+    Search search(max_iter, cancel);
+    Answer first;
+    VK_TRY_ASSIGN(first, search.call(composite, codebooks));
     const bool searchable = !codebooks.empty() &&
                             std::none_of(codebooks.begin(), codebooks.end(), [](const Codebook& b) { return b.empty(); });
     if (!searchable) return ReliableAnswer{std::move(first), search.calls};

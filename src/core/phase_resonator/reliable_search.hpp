@@ -34,8 +34,10 @@ struct ReliableAnswer {
 
 /// Factors `composite` over `codebooks`. If no answer reproduces the composite,
 /// the first call's answer is returned. A PhaseError comes only from unbinding a
-/// confident factor whose shape differs from the composite's.
-Expected<ReliableAnswer, PhaseError> factorize_reliably(const PhaseHVec& composite,
-                                                       std::span<const Codebook> codebooks, std::uint64_t max_iter);
+/// confident factor whose shape differs from the composite's; `cancel` is
+/// polled inside every resonator call.
+Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks, std::uint64_t max_iter,
+                                                         const CancelCheck& cancel = {});
 
 }  // namespace verrakin
