@@ -92,18 +92,25 @@ constexpr IntegerFormat kIntegerFormats[] = {{'b', true}, {'B', false}, {'h', tr
                                              {'i', true}, {'I', false}, {'l', true}, {'L', false},
                                              {'q', true}, {'Q', false}, {'n', true}, {'N', false}};
 
+// One pass that copies and keeps the largest level (vectorised, no branch),
+// then, only when some level is bad, a second one that finds the first.
 template <class T>
 PyResult<Ok> convert_items(const char* bytes, std::uint64_t count, std::uint32_t n, std::uint16_t* out) {
+    using Unsigned = std::make_unsigned_t<T>;  // a negative value becomes huge: one comparison checks both ends
+    Unsigned highest = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         T value;
         std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
-        // Unsigned comparison: a negative value of a signed type becomes huge.
-        if (static_cast<std::make_unsigned_t<T>>(value) >= n) {
-            return unexpected(bad_level(i, std::to_string(value), n));
-        }
-        out[i] = static_cast<std::uint16_t>(value);
+        const auto level = static_cast<Unsigned>(value);
+        highest = level > highest ? level : highest;
+        out[i] = static_cast<std::uint16_t>(level);
     }
-    return Ok{};
+    if (count == 0 || highest < n) return Ok{};
+    for (std::uint64_t i = 0;; ++i) {
+        T value;
+        std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
+        if (static_cast<Unsigned>(value) >= n) return unexpected(bad_level(i, std::to_string(value), n));
+    }
 }
 
 PyResult<std::string> string_attribute(PyObject* object, const char* name) {
