@@ -15,7 +15,7 @@ from typing import Callable, Iterator, List, Optional, Sequence, Tuple
 from verrakin import PhaseHVec, resonator_factorize
 
 Answer = List[Tuple[int, float]]
-Factorize = Callable[[PhaseHVec, List[List[PhaseHVec]]], Answer]
+Factorize = Callable[[PhaseHVec, List[List[PhaseHVec]], int], Answer]
 
 # A factor reported at or above this similarity is peeled off as probably found.
 # Converged right factors report >= 0.98; wrong ones mostly stay below 0.6 but
@@ -26,6 +26,12 @@ CONFIDENT = 0.8
 # entries about 0 with a spread of 1/sqrt(dim) (n = 2) or 1/sqrt(2 dim) (n > 2),
 # so 0.5 is 8 spreads away from dim 256 up.
 VERIFIED = 0.5
+
+
+# Sub-problems are tried twice: first each with at most this many sweeps (a
+# call that will help usually has confident factors by then, and a call that
+# will not would mostly run to max_iter), then all again with max_iter.
+QUICK_SWEEPS = 8
 
 
 def factorize_reliably(
@@ -45,56 +51,56 @@ def factorize_reliably(
     if not books or not all(books):
         return first, calls  # nothing to search: no factors, or an empty codebook
 
-    def factorize(target: PhaseHVec, sub_books: List[List[PhaseHVec]]) -> Answer:
+    def factorize(target: PhaseHVec, sub_books: List[List[PhaseHVec]], sweeps: int) -> Answer:
         nonlocal calls
         calls += 1
-        return resonator_factorize(target, sub_books, max_iter)
+        return resonator_factorize(target, sub_books, sweeps)
 
-    found = _search(composite, books, factorize, first)
-    return (found if found is not None else first), calls
-
-
-def _search(
-    target: PhaseHVec,
-    books: List[List[PhaseHVec]],
-    factorize: Factorize,
-    whole_answer: Optional[Answer] = None,
-) -> Optional[Answer]:
-    """An answer whose entries bind to `target`, or None. At the top, the
-    whole problem's answer is known already (`whole_answer`) and halves follow
-    it; a peeled problem (`whole_answer` None) gets the whole problem only."""
-    nested = whole_answer is None
-    for parts in _subproblems(books, nested):
-        if whole_answer is not None:
-            reported, whole_answer = whole_answer, None
-        else:
-            reported = factorize(target, [[book[j] for j in part] for book, part in zip(books, parts)])
-        answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
-        if _accepted(target, books, answer):
-            return answer
-        sure = [k for k, (_, similarity) in enumerate(answer) if similarity >= CONFIDENT]
-        if 0 < len(sure) < len(books):
-            # Peel the confident factors off and solve the rest; a wrong peel
-            # simply finds nothing that binds to the remainder.
-            rest = [k for k in range(len(books)) if k not in sure]
-            remainder = target
-            for k in sure:
-                remainder = remainder.unbind(books[k][answer[k][0]])
-            found = _search(remainder, [books[k] for k in rest], factorize)
+    found = _resolve(composite, books, first, factorize, max_iter)
+    if found is not None:
+        return found, calls
+    tiers = [max_iter] if max_iter <= QUICK_SWEEPS else [QUICK_SWEEPS, max_iter]
+    for sweeps in tiers:
+        for parts in _halves(books):
+            reported = factorize(composite, [[book[j] for j in part] for book, part in zip(books, parts)], sweeps)
+            answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
+            found = _resolve(composite, books, answer, factorize, max_iter)
             if found is not None:
-                for k, result in zip(rest, found):
-                    answer[k] = result
-                return answer
-    return None
+                return found, calls
+    return first, calls
 
 
-def _subproblems(books: List[List[PhaseHVec]], nested: bool) -> Iterator[List[List[int]]]:
-    """Entry positions per codebook: first all of them, then (except inside a
-    peeled problem, which is small enough for one call) every choice of halves
-    by index bit 0, then by bit 1, ..."""
-    yield [list(range(len(book))) for book in books]
-    if nested:
-        return
+def _resolve(
+    target: PhaseHVec, books: List[List[PhaseHVec]], answer: Answer, factorize: Factorize, max_iter: int
+) -> Optional[Answer]:
+    """`answer` if its entries bind to `target`; else, when some but not all of
+    its factors are confident, theirs completed by solving the rest (one call on
+    the whole remainder, peeling again from its answer); else None."""
+    if _accepted(target, books, answer):
+        return answer
+    sure = [k for k, (_, similarity) in enumerate(answer) if similarity >= CONFIDENT]
+    if not 0 < len(sure) < len(books):
+        return None
+    # Peel the confident factors off and solve the rest; a wrong peel simply
+    # finds nothing that binds to the remainder.
+    rest = [k for k in range(len(books)) if k not in sure]
+    remainder = target
+    for k in sure:
+        remainder = remainder.unbind(books[k][answer[k][0]])
+    rest_books = [books[k] for k in rest]
+    found = _resolve(remainder, rest_books, factorize(remainder, rest_books, max_iter), factorize, max_iter)
+    if found is None:
+        return None
+    completed = list(answer)
+    for k, result in zip(rest, found):
+        completed[k] = result
+    return completed
+
+
+def _halves(books: List[List[PhaseHVec]]) -> Iterator[List[List[int]]]:
+    """Entry positions per codebook: every choice of halves by index bit 0,
+    then by bit 1, ...; choices where a codebook would be empty, or where no
+    codebook is cut, are left out."""
     for bit in range(max(len(book) for book in books).bit_length()):
         halves = [[[j for j in range(len(book)) if (j >> bit) & 1 == side] for side in (0, 1)] for book in books]
         for sides in itertools.product((0, 1), repeat=len(books)):

@@ -18,58 +18,62 @@ public:
 
     std::uint64_t calls = 0;
 
-    Expected<Answer, PhaseFailure> call(const PhaseHVec& target, std::span<const Codebook> books) {
+    Expected<Answer, PhaseFailure> call(const PhaseHVec& target, std::span<const Codebook> books,
+                                        std::uint64_t sweeps) {
         ++calls;
-        auto answer = factorize(target, books, max_iter_, cancel_);
+        auto answer = factorize(target, books, sweeps, cancel_);
         if (!answer) return unexpected(PhaseFailure{Cancelled{}});
         return std::move(answer).value();
     }
 
-    // An answer whose entries bind to `target`, or none. At the top the whole
-    // problem's answer is known already and halves follow it; a peeled problem
-    // (no `whole_answer`) gets the whole problem only.
-    Expected<std::optional<Answer>, PhaseFailure> run(const PhaseHVec& target, std::span<const Codebook> books,
-                                                    std::optional<Answer> whole_answer) {
-        const bool nested = !whole_answer.has_value();
-        for (const Parts& parts : subproblems(books, nested)) {
-            Answer reported;
-            if (whole_answer) {
-                reported = std::move(*whole_answer);
-                whole_answer.reset();
-            } else {
-                std::vector<Codebook> sub(books.size());
-                for (std::size_t k = 0; k < books.size(); ++k) {
-                    for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
-                }
-                VK_TRY_ASSIGN(reported, call(target, sub));
+    // `answer` if its entries bind to `target`; else, when some but not all of
+    // its factors are confident, theirs completed by solving the rest (one call
+    // on the whole remainder, peeling again from its answer); else none.
+    Expected<std::optional<Answer>, PhaseFailure> resolve(const PhaseHVec& target, std::span<const Codebook> books,
+                                                          Answer answer) {
+        if (accepted(target, books, answer)) return std::optional<Answer>(std::move(answer));
+        std::vector<std::size_t> sure, rest;
+        for (std::size_t k = 0; k < answer.size(); ++k) {
+            (answer[k].similarity >= kConfident ? sure : rest).push_back(k);
+        }
+        if (sure.empty() || rest.empty()) return std::optional<Answer>();
+        // Peel the confident factors off and solve the rest; a wrong peel
+        // simply finds nothing that binds to the remainder.
+        PhaseHVec remainder = target.copy();
+        for (std::size_t k : sure) {
+            auto next = unbind(remainder, books[k][answer[k].index]);
+            if (!next) return unexpected(PhaseFailure{next.error()});
+            remainder = std::move(next).value();
+        }
+        std::vector<Codebook> rest_books;
+        for (std::size_t k : rest) rest_books.push_back(views(books[k]));
+        Answer reported;
+        VK_TRY_ASSIGN(reported, call(remainder, rest_books, max_iter_));
+        std::optional<Answer> found;
+        VK_TRY_ASSIGN(found, resolve(remainder, rest_books, std::move(reported)));
+        if (!found) return std::optional<Answer>();
+        for (std::size_t r = 0; r < rest.size(); ++r) {
+            answer[rest[r]].index = (*found)[r].index;
+            answer[rest[r]].similarity = (*found)[r].similarity;
+        }
+        return std::optional<Answer>(std::move(answer));
+    }
+
+    // Every choice of halves, at most `sweeps` sweeps per call; the first
+    // answer that resolves.
+    Expected<std::optional<Answer>, PhaseFailure> halves(const PhaseHVec& target, std::span<const Codebook> books,
+                                                         std::uint64_t sweeps) {
+        for (const Parts& parts : choices_of_halves(books)) {
+            std::vector<Codebook> sub(books.size());
+            for (std::size_t k = 0; k < books.size(); ++k) {
+                for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
             }
-            Answer answer = reported;
-            for (std::size_t k = 0; k < answer.size(); ++k) answer[k].index = parts[k][reported[k].index];
-            if (accepted(target, books, answer)) return std::optional<Answer>(std::move(answer));
-            std::vector<std::size_t> sure, rest;
-            for (std::size_t k = 0; k < answer.size(); ++k) {
-                (answer[k].similarity >= kConfident ? sure : rest).push_back(k);
-            }
-            if (sure.empty() || rest.empty()) continue;
-            // Peel the confident factors off and solve the rest; a wrong peel
-            // simply finds nothing that binds to the remainder.
-            PhaseHVec remainder = target.copy();
-            for (std::size_t k : sure) {
-                auto next = unbind(remainder, books[k][answer[k].index]);
-                if (!next) return unexpected(PhaseFailure{next.error()});
-                remainder = std::move(next).value();
-            }
-            std::vector<Codebook> rest_books;
-            for (std::size_t k : rest) rest_books.push_back(views(books[k]));
-            auto found = run(remainder, rest_books, std::nullopt);
-            if (!found) return unexpected(found.error());
-            if (const std::optional<Answer>& rest_answer = found.value()) {
-                for (std::size_t r = 0; r < rest.size(); ++r) {
-                    answer[rest[r]].index = (*rest_answer)[r].index;
-                    answer[rest[r]].similarity = (*rest_answer)[r].similarity;
-                }
-                return std::optional<Answer>(std::move(answer));
-            }
+            Answer answer;
+            VK_TRY_ASSIGN(answer, call(target, sub, sweeps));
+            for (std::size_t k = 0; k < answer.size(); ++k) answer[k].index = parts[k][answer[k].index];
+            std::optional<Answer> found;
+            VK_TRY_ASSIGN(found, resolve(target, books, std::move(answer)));
+            if (found) return found;
         }
         return std::optional<Answer>();
     }
@@ -82,19 +86,13 @@ private:
         return out;
     }
 
-    // First all positions, then (except inside a peeled problem, small enough
-    // for one call) every choice of halves by index bit 0, then bit 1, ...; the
-    // choices in lexicographic order of sides, the first codebook leading.
-    static std::vector<Parts> subproblems(std::span<const Codebook> books, bool nested) {
+    // Entry positions per codebook: every choice of halves by index bit 0, then
+    // bit 1, ..., in lexicographic order of sides with the first codebook
+    // leading; choices that empty a codebook or cut none are left out.
+    static std::vector<Parts> choices_of_halves(std::span<const Codebook> books) {
         std::vector<Parts> out;
-        Parts all(books.size());
         std::size_t largest = 0;
-        for (std::size_t k = 0; k < books.size(); ++k) {
-            for (std::size_t j = 0; j < books[k].size(); ++j) all[k].push_back(j);
-            largest = std::max(largest, books[k].size());
-        }
-        out.push_back(std::move(all));
-        if (nested) return out;
+        for (const Codebook& book : books) largest = std::max(largest, book.size());
         const std::size_t factors = books.size();
         for (std::size_t bit = 0; bit < std::bit_width(largest); ++bit) {
             for (std::uint64_t sides = 0; sides < (std::uint64_t{1} << factors); ++sides) {
@@ -142,14 +140,19 @@ Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& compo
                                                          const CancelCheck& cancel) {
     Search search(max_iter, cancel);
     Answer first;
-    VK_TRY_ASSIGN(first, search.call(composite, codebooks));
+    VK_TRY_ASSIGN(first, search.call(composite, codebooks, max_iter));
     const bool searchable = !codebooks.empty() &&
                             std::none_of(codebooks.begin(), codebooks.end(), [](const Codebook& b) { return b.empty(); });
     if (!searchable) return ReliableAnswer{std::move(first), search.calls};
-    auto found = search.run(composite, codebooks, first);
-    if (!found) return unexpected(found.error());
-    std::optional<Answer>& answer = found.value();
-    return ReliableAnswer{answer ? std::move(*answer) : std::move(first), search.calls};
+    std::optional<Answer> found;
+    VK_TRY_ASSIGN(found, search.resolve(composite, codebooks, first));
+    // Halves, first with a short sweep cap, then with max_iter (one tier when
+    // max_iter is no more than the cap).
+    const std::uint64_t tiers[] = {std::min(kQuickSweeps, max_iter), max_iter};
+    for (std::size_t tier = max_iter <= kQuickSweeps ? 1 : 0; tier < 2 && !found; ++tier) {
+        VK_TRY_ASSIGN(found, search.halves(composite, codebooks, tiers[tier]));
+    }
+    return ReliableAnswer{found ? std::move(*found) : std::move(first), search.calls};
 }
 
 }  // namespace verrakin

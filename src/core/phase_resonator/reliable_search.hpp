@@ -7,9 +7,10 @@
 // with a high similarity is usually right even when the others are not. So the
 // search tries the whole problem, peels confident factors off a wrong answer and
 // solves the rest, then tries sub-problems in which every codebook is cut to one
-// half of its entries (halves by one bit of the entry index: bit 0 first, ...).
-// Exactly one choice of halves per bit holds every true entry. It stops at the
-// first answer that reproduces the composite.
+// half of its entries (halves by one bit of the entry index: bit 0 first, ...),
+// peeling from each in the same way. Exactly one choice of halves per bit holds
+// every true entry. The halves run first with a short sweep cap, then in full.
+// It stops at the first answer that reproduces the composite.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,10 @@ namespace verrakin {
 inline constexpr double kConfident = 0.8;
 /// The chosen entries bound together must match the target at least this well.
 inline constexpr double kVerified = 0.5;
+/// Sub-problems are tried twice: first each with at most this many sweeps (a
+/// call that will help usually has confident factors by then, and one that
+/// will not would mostly run to max_iter), then all again with max_iter.
+inline constexpr std::uint64_t kQuickSweeps = 8;
 
 struct ReliableAnswer {
     std::vector<FactorResult> results;  // one per codebook, indices into the caller's codebooks
