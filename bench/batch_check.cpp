@@ -71,7 +71,8 @@ void check_kernels() {
                                            detail::batch_sums_avx512};
     for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
-        for (std::size_t d = 0; d < by_difference.size(); ++d) by_difference[d] = static_cast<double>(rng() >> 11) * 0x1p-53 - 0.5;
+        // Random terms in [-0.5, 0.5): a wrong term or a reordered sum shows in the bits.
+        for (double& term : by_difference) term = static_cast<double>(rng() >> 11) * 0x1p-53 - 0.5;
         const std::size_t width = by_difference.size();
         std::vector<double> pairs;
         if (n <= detail::kMaxPairResolution) {
@@ -87,10 +88,13 @@ void check_kernels() {
             const PhaseHVec query = vector_of(length, n, 0);
             std::vector<PhaseHVec> entries;
             std::vector<const std::uint16_t*> levels;
-            for (std::size_t j = 0; j < 37; ++j) entries.push_back(vector_of(length, n, j % 5 == 1 ? 1 : j % 5 == 2 ? 2 : 0));
+            for (std::size_t j = 0; j < 37; ++j) {
+                entries.push_back(vector_of(length, n, j % 5 == 1 ? 1 : j % 5 == 2 ? 2 : 0));
+            }
             for (const PhaseHVec& e : entries) levels.push_back(e.phases.data());
             std::vector<double> want(entries.size()), got(entries.size());
-            detail::batch_sums_reference(query.phases.data(), levels.data(), levels.size(), length, tables, want.data());
+            detail::batch_sums_reference(query.phases.data(), levels.data(), levels.size(), length, tables,
+                                         want.data());
             for (int level = 0; level <= static_cast<int>(supported_isa()); ++level) {
                 std::fill(got.begin(), got.end(), 0.0);
                 kernels[level](query.phases.data(), levels.data(), levels.size(), length, tables, got.data());

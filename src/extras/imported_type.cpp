@@ -24,7 +24,9 @@ PyResult<PyObject*> phasehvec_type_or_error() {
     if (!module) return unexpected(take_exception());
     PyRef type = PyRef::steal(PyObject_GetAttrString(module.get(), "PhaseHVec"));
     if (!type) return unexpected(take_exception());
-    if (!type_has_flag(type.get(), Py_TPFLAGS_TYPE_SUBCLASS)) return unexpected(layout_error("PhaseHVec is not a type"));
+    if (!type_has_flag(type.get(), Py_TPFLAGS_TYPE_SUBCLASS)) {
+        return unexpected(layout_error("PhaseHVec is not a type"));
+    }
     // The instance layout must be this build's: the same header, record and counter.
     PyRef basicsize = PyRef::steal(PyObject_GetAttrString(type.get(), "__basicsize__"));
     if (!basicsize) return unexpected(take_exception());

@@ -51,19 +51,26 @@ std::string type_name(PyObject* object) {
 PyResult<std::uint16_t> level_item(PyObject* item, std::uint64_t position, std::uint32_t n) {
     PyRef index;
     if (!type_has_flag(item, Py_TPFLAGS_LONG_SUBCLASS)) {
-        index = PyRef::steal(PyNumber_Index(item));
+        {
+            RecursionCheck recursion;  // __index__ is user code
+            if (!recursion.entered()) return unexpected(take_exception());
+            index = PyRef::steal(PyNumber_Index(item));
+        }
         if (!index) {
             if (!PyErr_ExceptionMatches(PyExc_TypeError)) return unexpected(take_exception());
             PyErr_Clear();
-            return unexpected(PendingException::lazy(
-                PyExc_TypeError, "levels[" + std::to_string(position) + "] must be an integer, not '" + type_name(item) + "'"));
+            return unexpected(PendingException::lazy(PyExc_TypeError, "levels[" + std::to_string(position) +
+                                                                          "] must be an integer, not '" +
+                                                                          type_name(item) + "'"));
         }
         item = index.get();
     }
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(item, &overflow);
     if (overflow == 0 && value == -1 && PyErr_Occurred() != nullptr) return unexpected(take_exception());
-    if (overflow != 0 || value < 0 || value >= static_cast<long long>(n)) return unexpected(bad_level(position, text_of(item), n));
+    if (overflow != 0 || value < 0 || value >= static_cast<long long>(n)) {
+        return unexpected(bad_level(position, text_of(item), n));
+    }
     return static_cast<std::uint16_t>(value);
 }
 
@@ -113,11 +120,31 @@ PyResult<Ok> convert_items(const char* bytes, std::uint64_t count, std::uint32_t
     }
 }
 
+PyResult<Ok> convert_buffer(const char* data, std::uint64_t count, Py_ssize_t itemsize, bool is_signed,
+                            std::uint32_t n, std::uint16_t* out) {
+    switch (itemsize) {
+        case 1:
+            return is_signed ? convert_items<std::int8_t>(data, count, n, out)
+                             : convert_items<std::uint8_t>(data, count, n, out);
+        case 2:
+            return is_signed ? convert_items<std::int16_t>(data, count, n, out)
+                             : convert_items<std::uint16_t>(data, count, n, out);
+        case 4:
+            return is_signed ? convert_items<std::int32_t>(data, count, n, out)
+                             : convert_items<std::uint32_t>(data, count, n, out);
+        default:
+            return is_signed ? convert_items<std::int64_t>(data, count, n, out)
+                             : convert_items<std::uint64_t>(data, count, n, out);
+    }
+}
+
 PyResult<std::string> string_attribute(PyObject* object, const char* name) {
     PyRef value = PyRef::steal(PyObject_GetAttrString(object, name));
     if (!value) return unexpected(take_exception());
     auto text = utf8_text(value.get());
-    if (!text) return unexpected(PendingException::type_mismatch(value.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
+    if (!text) {
+        return unexpected(PendingException::type_mismatch(value.get(), reinterpret_cast<PyObject*>(&PyUnicode_Type)));
+    }
     return *text;
 }
 
@@ -159,13 +186,7 @@ PyResult<PhaseHVec> levels_from_buffer(PyObject* view, std::uint32_t n) {
     const auto count = static_cast<std::uint64_t>(size / itemsize);
     PhaseHVec record{count, n, PhaseArray::allocate(count)};
     std::uint16_t* out = record.phases.data();
-    const bool s = kind->is_signed;
-    switch (itemsize) {
-        case 1: VK_TRY(s ? convert_items<std::int8_t>(data, count, n, out) : convert_items<std::uint8_t>(data, count, n, out)); break;
-        case 2: VK_TRY(s ? convert_items<std::int16_t>(data, count, n, out) : convert_items<std::uint16_t>(data, count, n, out)); break;
-        case 4: VK_TRY(s ? convert_items<std::int32_t>(data, count, n, out) : convert_items<std::uint32_t>(data, count, n, out)); break;
-        default: VK_TRY(s ? convert_items<std::int64_t>(data, count, n, out) : convert_items<std::uint64_t>(data, count, n, out)); break;
-    }
+    VK_TRY(convert_buffer(data, count, itemsize, kind->is_signed, n, out));
     return record;
 }
 
@@ -180,7 +201,8 @@ PyResult<std::uint32_t> resolution(PyObject* object) {
 
 PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     if (type_has_flag(levels, Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        return unexpected(PendingException::lazy(PyExc_TypeError, "levels must be a sequence of ints or a buffer of integers, not 'str'"));
+        return unexpected(PendingException::lazy(
+            PyExc_TypeError, "levels must be a sequence of ints or a buffer of integers, not 'str'"));
     }
     if (type_has_flag(levels, Py_TPFLAGS_LIST_SUBCLASS)) return levels_from_list(levels, n);
     if (!type_has_flag(levels, Py_TPFLAGS_TUPLE_SUBCLASS)) {
@@ -191,7 +213,8 @@ PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     }
     if (PySequence_Check(levels) == 0) {
         return unexpected(PendingException::lazy(
-            PyExc_TypeError, "levels must be a sequence of ints or a buffer of integers, not '" + type_name(levels) + "'"));
+            PyExc_TypeError,
+            "levels must be a sequence of ints or a buffer of integers, not '" + type_name(levels) + "'"));
     }
     PyRef list = PyRef::steal(PySequence_List(levels));
     if (!list) return unexpected(take_exception());

@@ -66,7 +66,8 @@ PyObject* best_match(PyObject*, PyObject* args, PyObject* kwargs) {
         QueryAndVectors call;
         VK_TRY(bind_query(kBestMatchSignature, args, kwargs, holds, call));
         if (call.vectors.empty()) {
-            return unexpected(PendingException::lazy(PyExc_ValueError, "best_match() arg 'vectors' is an empty sequence"));
+            return unexpected(
+                PendingException::lazy(PyExc_ValueError, "best_match() arg 'vectors' is an empty sequence"));
         }
         std::vector<double> values;
         VK_TRY_ASSIGN(values, similarities_of(call));

@@ -90,22 +90,23 @@ Expected<PhaseHVec, std::string> decode(std::span<const std::byte> data) {
         return unexpected(std::string("not an encoded PhaseHVec (wrong magic bytes)"));
     }
     if (data.size() < kHeaderBytes) {
-        return unexpected("truncated PhaseHVec encoding: " + std::to_string(data.size()) + " bytes, the header alone has " +
-                          std::to_string(kHeaderBytes));
+        return unexpected("truncated PhaseHVec encoding: " + std::to_string(data.size()) +
+                          " bytes, the header alone has " + std::to_string(kHeaderBytes));
     }
     const std::byte* p = data.data();
     const std::uint32_t version = read_u32(p + 4);
     if (version != kFormatVersion) {
-        return unexpected("unsupported PhaseHVec encoding version " + std::to_string(version) + " (this library reads " +
-                          std::to_string(kFormatVersion) + ")");
+        return unexpected("unsupported PhaseHVec encoding version " + std::to_string(version) +
+                          " (this library reads " + std::to_string(kFormatVersion) + ")");
     }
     const std::uint64_t dim = read_u64(p + 8);
     const std::uint32_t n = read_u32(p + 16);
     const std::uint64_t level_bytes = data.size() - kHeaderBytes;
     if (dim > level_bytes / 2 || level_bytes != 2 * dim) {
-        return unexpected("PhaseHVec encoding of dim " + std::to_string(dim) + " needs " +
-                          std::to_string(dim <= (UINT64_MAX - kHeaderBytes) / 2 ? kHeaderBytes + 2 * dim : UINT64_MAX) +
-                          " bytes, got " + std::to_string(data.size()));
+        const std::string needed = dim <= (UINT64_MAX - kHeaderBytes) / 2 ? std::to_string(kHeaderBytes + 2 * dim)
+                                                                          : "more than 2^64";
+        return unexpected("PhaseHVec encoding of dim " + std::to_string(dim) + " needs " + needed + " bytes, got " +
+                          std::to_string(data.size()));
     }
     if (read_u32(p + 20) != 0 || level_checksum({p, 24}, {p + kHeaderBytes, level_bytes}) != read_u64(p + 24)) {
         return unexpected(std::string("corrupted PhaseHVec encoding (checksum mismatch)"));

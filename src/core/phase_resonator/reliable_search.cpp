@@ -141,8 +141,9 @@ Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& compo
     Search search(max_iter, cancel);
     Answer first;
     VK_TRY_ASSIGN(first, search.call(composite, codebooks, max_iter));
-    const bool searchable = !codebooks.empty() &&
-                            std::none_of(codebooks.begin(), codebooks.end(), [](const Codebook& b) { return b.empty(); });
+    const bool searchable =
+        !codebooks.empty() &&
+        std::none_of(codebooks.begin(), codebooks.end(), [](const Codebook& book) { return book.empty(); });
     if (!searchable) return ReliableAnswer{std::move(first), search.calls};
     std::optional<Answer> found;
     VK_TRY_ASSIGN(found, search.resolve(composite, codebooks, first));
