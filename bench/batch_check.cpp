@@ -69,10 +69,14 @@ void check_batch() {
 void check_kernels() {
     const detail::BatchKernel kernels[] = {detail::batch_sums_scalar, detail::batch_sums_avx2,
                                            detail::batch_sums_avx512};
+    for (const bool mirrored : {false, true})
     for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
         // Random terms in [-0.5, 0.5): a wrong term or a reordered sum shows in the bits.
         for (double& term : by_difference) term = static_cast<double>(rng() >> 11) * 0x1p-53 - 0.5;
+        if (mirrored) {
+            for (std::size_t d = 1; d < n; ++d) by_difference[n - 1 - d] = by_difference[n - 1 + d];
+        }
         const std::size_t width = by_difference.size();
         std::vector<double> pairs;
         if (n <= detail::kMaxPairResolution) {
@@ -83,7 +87,9 @@ void check_kernels() {
                 }
             }
         }
-        const detail::BatchTables tables{by_difference.data() + (n - 1), pairs.empty() ? nullptr : pairs.data(), n};
+        // Unmirrored random terms: the kernels must index by the signed difference.
+        const detail::BatchTables tables{by_difference.data() + (n - 1), pairs.empty() ? nullptr : pairs.data(), n,
+                                         mirrored};
         for (std::uint64_t length : {1ull, 31ull, 256ull, 700ull}) {
             const PhaseHVec query = vector_of(length, n, 0);
             std::vector<PhaseHVec> entries;

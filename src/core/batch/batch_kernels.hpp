@@ -21,6 +21,10 @@ struct BatchTables {
     const double* by_difference;  // cos of the angle of difference d at by_difference[d], d = -(n-1) .. n-1
     const double* pairs;          // the pair table, or null where n is too large for one
     std::uint32_t n;
+    /// Every term equals its mirror (by_difference[-d] has the bits of
+    /// by_difference[d], checked when the table is built), so |d| may index it:
+    /// half the table to keep in cache.
+    bool mirrored;
 };
 
 /// The largest n with a pair table: (2n - 1)^2 pairs of 16 bytes stay in the

@@ -1,6 +1,7 @@
 #include "batch_similarity.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "../cpu/isa.hpp"
@@ -65,6 +66,17 @@ CosineTable cosine_table(std::uint32_t n) {
 
 TableCache<CosineTable> batch_tables;
 
+// Whether every term has the bits of its mirror. cos is even and the angle of
+// -d is the negated angle of d (each rounding is symmetric), so an exact cos
+// makes the table mirrored; it is checked rather than assumed.
+bool mirrored(const CosineTable& table, std::uint32_t n) noexcept {
+    const double* by_difference = table.data() + (n - 1);
+    for (std::int64_t d = 1; d < static_cast<std::int64_t>(n); ++d) {
+        if (std::memcmp(&by_difference[d], &by_difference[-d], sizeof(double)) != 0) return false;
+    }
+    return true;
+}
+
 // Entries per kernel call: the unit between polls of the caller's check.
 constexpr std::size_t kBlockEntries = 64;
 
@@ -81,7 +93,7 @@ Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<con
     const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
     const std::size_t width = 2 * std::size_t{n} - 1;
     const detail::BatchTables tables{table->data() + (n - 1), table->size() > width ? table->data() + width : nullptr,
-                                     n};
+                                     n, mirrored(*table, n)};
     const detail::BatchKernel kernel = detail::batch_kernel();
     const double divisor = static_cast<double>(query.dim);
     std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));

@@ -17,7 +17,7 @@ constexpr std::size_t kBlockPositions = 256;
 // integer arithmetic the compiler vectorises at the target's width; the second
 // is one index load and one table load folded into the addition per term, with
 // K independent chains of additions in flight.
-template <std::size_t K>
+template <std::size_t K, bool mirrored>
 [[gnu::always_inline]] inline void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                 std::uint64_t length, const double* by_difference,
                                                 double* sums) noexcept {
@@ -31,7 +31,8 @@ template <std::size_t K>
         for (std::size_t k = 0; k < K; ++k) {
             const std::uint16_t* e = entries[k] + first;
             for (std::size_t i = 0; i < count; ++i) {
-                differences[k][i] = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
+                const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
+                differences[k][i] = mirrored ? (d < 0 ? -d : d) : d;
             }
         }
         for (std::size_t i = 0; i < count; ++i) {
@@ -94,9 +95,12 @@ template <std::size_t K>
     if (tables.pairs != nullptr) {
         for (; j + K <= count; j += K) sums_by_pair<K / 2>(query, entries + j, length, tables, sums + j);
     }
-    for (; j + K <= count; j += K) sums_by_term<K>(query, entries + j, length, tables.by_difference, sums + j);
-    for (; j + 2 <= count; j += 2) sums_by_term<2>(query, entries + j, length, tables.by_difference, sums + j);
-    if (j < count) sums_by_term<1>(query, entries + j, length, tables.by_difference, sums + j);
+    if (tables.mirrored) {
+        for (; j + K <= count; j += K) sums_by_term<K, true>(query, entries + j, length, tables.by_difference, sums + j);
+    }
+    for (; j + K <= count; j += K) sums_by_term<K, false>(query, entries + j, length, tables.by_difference, sums + j);
+    for (; j + 2 <= count; j += 2) sums_by_term<2, false>(query, entries + j, length, tables.by_difference, sums + j);
+    if (j < count) sums_by_term<1, false>(query, entries + j, length, tables.by_difference, sums + j);
 }
 
 }  // namespace
