@@ -21,7 +21,11 @@ import platform
 import sys
 import time
 
-import numpy as np
+try:
+    import numpy as np
+    from threadpoolctl import threadpool_limits
+except ImportError as missing:  # the comparison is against NumPy: nothing to measure without it
+    sys.exit(f"bench/compare.py needs {missing.name}, which is not installed: pip install '.[bench]'")
 
 from verrakin import PhaseHVec
 
@@ -265,7 +269,6 @@ def main():
     repeat = args.repeat or (3 if args.quick else 7)
     budget = 0.002 if args.quick else 0.01
 
-    from threadpoolctl import threadpool_limits
     threadpool_limits(1)
     if torch is not None:
         torch.set_num_threads(1)
@@ -274,6 +277,9 @@ def main():
     isa = os.environ.get("VERRAKIN_ISA", "best available")
     print(f"machine: {machine()}; verrakin kernels: {isa}")
 
+    # The table is printed once, a row as soon as its case is measured.
+    print()
+    print(table([]), flush=True)
     rows = []
     for op, dim, n in element_cases(args.quick):
         rows.append(run_element(op, dim, n, repeat, budget))
@@ -284,9 +290,6 @@ def main():
     for row in run_resonator(args.quick, repeat):
         rows.append(row)
         print(table([row]).splitlines()[-1], flush=True)
-
-    print()
-    print(table(rows))
     if args.json:
         with open(args.json, "w") as f:
             json.dump(rows, f, indent=1)

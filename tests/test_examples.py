@@ -121,5 +121,15 @@ def test_typed_extras_usage_runs():
 def test_reliable_factoring_example_solves_what_one_call_does_not():
     done = run_script(EXAMPLES / "factorize_reliably.py")
     assert done.returncode == 0, done.stderr
-    truth, one_call, reliably = re.match(r"truth (\[.*?\]); one call (\[.*?\]); reliably (\[.*?\])", done.stdout).groups()
+    found = re.match(r"truth (\[.*?\]); one call (\[.*?\]); reliably (\[.*?\])", done.stdout)
+    truth, one_call, reliably = found.groups()
     assert truth == reliably != one_call
+
+
+@pytest.mark.parametrize("missing", ["numpy", "threadpoolctl"])
+def test_benchmark_without_its_peers_says_what_to_install(missing):
+    blocked = ("import runpy, sys; sys.modules[%r] = None; sys.argv = ['compare.py', '--quick']; "
+               "runpy.run_path(%r, run_name='__main__')" % (missing, str(ROOT / "bench" / "compare.py")))
+    done = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True, timeout=60, cwd=ROOT)
+    assert done.returncode == 1 and done.stdout == ""
+    assert done.stderr == f"bench/compare.py needs {missing}, which is not installed: pip install '.[bench]'\n"

@@ -212,3 +212,133 @@ def test_constructor_and_accessors(args, kwargs):
         check(lambda: (v.phases(), repr(v), v.dim, v.n),
               lambda result: result == (v.phases(), f"PhaseHVec(dim={v.dim}, n={v.n})", v.dim, v.n),
               panics_allowed=False)
+
+
+# --- calls at interpreter shutdown ---------------------------------------------------
+
+
+def outcome(call):
+    """What a call gives, as text: its result, or its exception's type and text."""
+    try:
+        result = call()
+    except BaseException as error:  # noqa: BLE001 - the outcome is compared as text
+        return f"{type(error).__name__}: {error}"
+    if type(result) is PhaseHVec:
+        return f"PhaseHVec {result.phases()}"
+    return repr(result)
+
+
+SHUTDOWN_SCRIPT = """
+import os
+from operations import catalogue
+
+class Late:
+    def __init__(self, names):
+        self.names = names
+
+    def __del__(self):
+        calls = dict(catalogue())
+        for name in self.names:
+            os.write(1, (name + " -> " + outcome(calls[name]) + "\\n").encode())
+
+late = [Late({names!r})]
+"""
+
+
+def catalogue_outcomes(names):
+    from operations import catalogue
+
+    calls = dict(catalogue())
+    return "".join(f"{name} -> {outcome(calls[name])}\n" for name in names)
+
+
+@settings(max_examples=12, deadline=None, suppress_health_check=list(HealthCheck))
+@given(st.lists(st.sampled_from([name for name, _ in __import__("operations").catalogue()]), min_size=1,
+                max_size=8))
+def test_calls_from_finalizers_at_shutdown_behave_as_at_any_time(names):
+    # Module globals are finalized after the interpreter stops counting as
+    # initialized: the calls there must give what they give at any other time.
+    import inspect
+    import os
+    import subprocess
+    import sys
+    import textwrap
+
+    tests = os.path.dirname(os.path.abspath(__file__))
+    script = inspect.getsource(outcome) + textwrap.dedent(SHUTDOWN_SCRIPT.format(names=names))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([tests, os.environ.get("PYTHONPATH", "")]))
+    done = subprocess.run([sys.executable, "-c", "from verrakin import PhaseHVec\n" + script], env=env,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == catalogue_outcomes(names)
+
+
+# --- interrupts delivered during calls -----------------------------------------------
+
+
+class Interrupted(Exception):
+    """Raised by the test's signal handler."""
+
+
+# Calls of a few tens of milliseconds; the resonator's problem never settles.
+LONG_BOOKS = [[R(48, 3, 46000 + f * 100 + m) for m in range(8)] for f in range(3)]
+LONG_COMPOSITE = LONG_BOOKS[0][1].bind(LONG_BOOKS[1][2]).bind(LONG_BOOKS[2][2])
+LONG_ITEMS = [R(2**20, 16, seed) for seed in range(3)]
+LONG_PAIR = [R(2**23, 16, seed) for seed in range(2)]
+LONG_CALLS = {
+    "resonator": lambda: resonator_factorize(LONG_COMPOSITE, LONG_BOOKS, 10000),
+    "bundle": lambda: PhaseHVec.bundle(LONG_ITEMS * 20),
+    "pair bundle": lambda: PhaseHVec.bundle(LONG_PAIR),
+    "random": lambda: R(2**24, 251, 9),
+}
+PROBES = {}
+
+
+def long_outcome(call):
+    """outcome() with a vector shown by its similarities to two probes of its
+    shape (bit for bit), which are far cheaper than its millions of levels."""
+    def fingerprint():
+        result = call()
+        if type(result) is not PhaseHVec:
+            return result
+        key = (result.dim, result.n)
+        if key not in PROBES:
+            PROBES[key] = (R(*key, 1), R(*key, 2))
+        return key, [result.similarity(probe).hex() for probe in PROBES[key]]
+    return outcome(fingerprint)
+
+
+LONG_RESULTS = {name: long_outcome(call) for name, call in LONG_CALLS.items()}
+
+
+@settings(max_examples=30, deadline=None, suppress_health_check=list(HealthCheck))
+@given(st.sampled_from(sorted(LONG_CALLS)), st.floats(0.0001, 0.04))
+def test_interrupt_delivered_during_a_call(name, delay):
+    # The handler's exception stops the call, or the call ends first: either
+    # way no result differs from the uninterrupted one by a bit, and nothing
+    # given to the call changes.
+    import signal
+
+    armed = [True]
+
+    def handler(signum, frame):
+        if armed[0]:
+            raise Interrupted
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    result = None
+    try:
+        try:
+            signal.setitimer(signal.ITIMER_REAL, delay)
+            try:
+                result = long_outcome(LONG_CALLS[name])
+            finally:
+                signal.setitimer(signal.ITIMER_REAL, 0)
+        except Interrupted:
+            pass
+        armed[0] = False
+    finally:
+        signal.signal(signal.SIGALRM, previous)
+    assert result in (None, LONG_RESULTS[name], "Interrupted: ")
+    assert long_outcome(LONG_CALLS[name]) == LONG_RESULTS[name]
+    assert [(v.dim, v.n, v.phases()) for v in VECTORS] == SNAPSHOT

@@ -185,7 +185,11 @@ static const char* script =
     "late = Late()\n"
     "books = [[P.random(64, 16, 10 * f + m) for m in range(4)] for f in range(2)]\n"
     "composite = books[0][1].bind(books[1][2])\n"
-    "assert [i for i, _ in verrakin.resonator_factorize(composite, books)] == [1, 2]\n";
+    "assert [i for i, _ in verrakin.resonator_factorize(composite, books)] == [1, 2]\n"
+    "try:\n"
+    "    P.bundle(5)\n"
+    "except TypeError:\n"
+    "    pass\n";
 
 int main(void) {
     for (int cycle = 0; cycle < 3; ++cycle) {
