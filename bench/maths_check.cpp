@@ -7,7 +7,7 @@
 //
 //   maths_check            n <= 4096 and n = 8192 .. 65536, ten million atan2 inputs
 //   maths_check --quick    n <= 512 and n = 65536, one million atan2 inputs
-//   maths_check --full     every n <= 65536 (about 4.3e9 angles: core-hours)
+//   maths_check --full     every n <= 65536 (about 4.3e9 angles: some 12 core-hours)
 #include <mpfr.h>
 
 #include <cstdint>

@@ -44,14 +44,13 @@ function(verrakin_compile_options target)
   endif()
 endfunction()
 
-# The module exports PyInit_verrakin and nothing else. Hidden visibility and
+# A module exports its PyInit_ function and nothing else. Hidden visibility and
 # PyMODINIT_FUNC give that on every platform for our own code; ELF linkers are
 # also given a version script, which hides what inline library code would
 # otherwise export with default visibility, and Apple's linker an export list.
-function(verrakin_export_only_init target)
-  set(version_script "${CMAKE_CURRENT_SOURCE_DIR}/src/module/exports.map")
+function(verrakin_export_only_init target init_symbol version_script)
   if(APPLE)
-    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_PyInit_verrakin")
+    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_${init_symbol}")
   elseif(NOT WIN32)
     target_link_options(${target} PRIVATE "LINKER:--version-script=${version_script}")
     set_target_properties(${target} PROPERTIES LINK_DEPENDS "${version_script}")

@@ -29,9 +29,9 @@
 #include <cstring>
 #include <limits>
 
+#include "accurate.hpp"
 #include "double_double.hpp"
 #include "fixed_point.hpp"
-#include "accurate.hpp"
 #include "maths.hpp"
 #include "tables.hpp"
 

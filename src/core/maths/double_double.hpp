@@ -1,5 +1,7 @@
 // Double-double arithmetic from binary64 basic operations alone (round to
-// nearest, no fused multiply-add): a value is hi + lo with |lo| <= ulp(hi) / 2.
+// nearest, no fused multiply-add, each operation rounded to binary64, as on
+// SSE2 or any IEEE unit but not x87 extended precision): a value is hi + lo
+// with |lo| <= ulp(hi) / 2.
 //
 // Bounds (no underflow or overflow in between, which the callers ensure):
 // two_sum, fast_two_sum and two_product are exact; add and multiply of

@@ -140,6 +140,14 @@ Fixed fixed_shift_up(const Fixed& a, int n) noexcept {
     return r;
 }
 
+Fixed fixed_fraction_of(std::uint64_t v, int weight) noexcept {
+    Fixed r;
+    for (int b = 0; b < 64; ++b) {
+        if (((v >> b) & 1u) != 0 && b + weight < 0) set_bit(r, b + weight);
+    }
+    return r;
+}
+
 Fixed fixed_from_double(double x, int n) noexcept {
     Fixed r;
     if (x < 0) x = -x;

@@ -35,6 +35,8 @@ Fixed fixed_divide_small(const Fixed& a, std::uint32_t d) noexcept;
 Fixed fixed_shift_down(const Fixed& a, int n) noexcept;
 /// a * 2^n (n >= 0); the bits above the integer word are lost.
 Fixed fixed_shift_up(const Fixed& a, int n) noexcept;
+/// The bits of v 2^weight below 2^0 (the fraction, truncated below 2^-352).
+Fixed fixed_fraction_of(std::uint64_t v, int weight) noexcept;
 /// The exact value of a finite double |x| times 2^n, truncated (needs |x| 2^n < 2^32).
 Fixed fixed_from_double(double x, int n) noexcept;
 /// (a / b) 2^n for 53-bit integers a, b > 0 (n <= 0 so the quotient fits), truncated.

@@ -41,9 +41,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "accurate.hpp"
 #include "double_double.hpp"
 #include "fixed_point.hpp"
-#include "accurate.hpp"
 #include "maths.hpp"
 #include "tables.hpp"
 
@@ -153,18 +153,11 @@ detail::Fixed turns(double x) noexcept {
     const std::uint64_t m_low = mantissa & 0xFFFFFFFFu;
     Fixed sum;
     const auto accumulate = [&sum](std::uint64_t product, int weight) {
-        // product * 2^weight, bits of weight 2^0 and up dropped (whole turns).
-        Fixed part;
-        for (int b = 0; b < 64; ++b) {
-            const int q = b + weight;
-            if (((product >> b) & 1u) == 0 || q >= 0 || q < -detail::kFractionBits) continue;
-            part.w[static_cast<std::size_t>((31 - q) / 32)] |= std::uint32_t{1} << (q + 32 * ((31 - q) / 32));
-        }
-        sum = detail::fixed_add(sum, part);
+        sum = detail::fixed_add(sum, detail::fixed_fraction_of(product, weight));
     };
     for (std::size_t i = 0; i < tables::kInverseTwoPi.size(); ++i) {
         const int weight = e - 32 * static_cast<int>(i + 1);
-        if (weight + 32 >= 0 && weight >= 0) continue;  // whole turns
+        if (weight >= 0) continue;  // whole turns
         if (weight + 96 < -detail::kFractionBits) break;
         accumulate(m_high * tables::kInverseTwoPi[i], weight + 32);
         accumulate(m_low * tables::kInverseTwoPi[i], weight);
