@@ -27,11 +27,6 @@ VK_TARGET_AVX2 inline __m256i multiply_low_avx2(__m256i a, __m256i b_low, __m256
     return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
 }
 
-// Four 64-bit lanes holding values below 2^31, as four 32-bit integers.
-VK_TARGET_AVX2 inline __m128i low_halves_avx2(__m256i v) {
-    return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
-}
-
 VK_TARGET_AVX2 inline __m256i next_word_avx2(__m256i s, __m256i& k, __m256i step, __m256i mix_low,
                                              __m256i mix_high) {
     __m256i t = _mm256_xor_si256(s, k);
