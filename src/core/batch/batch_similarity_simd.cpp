@@ -114,6 +114,8 @@ void batch_sums_scalar(const std::uint16_t* query, const std::uint16_t* const* e
     sums_in_groups<4>(query, entries, count, length, tables, sums);
 }
 
+// The wider kernels exist on x86-64 only.
+#if VK_X86_64
 VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
                                     std::size_t count, std::uint64_t length, const BatchTables& tables,
                                     double* sums) noexcept {
@@ -125,5 +127,6 @@ VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::u
                                         double* sums) noexcept {
     sums_in_groups<16>(query, entries, count, length, tables, sums);
 }
+#endif
 
 }  // namespace verrakin::detail
