@@ -12,7 +12,9 @@ seed, and the composite = bind of the true entries. Methods:
 - call:   one `resonator_factorize` call;
 - orders: the call in every factor order (permuted codebooks, answers mapped
           back) until the chosen entries bind to the composite, at most F! calls;
-- halves: `factorize_reliably` from examples/factorize_reliably.py.
+- halves: the reliable search, in its step-by-step Python form (tests/reliable_model.py,
+          the model verrakin_extras.factorize_reliably is checked against: same
+          answers, same calls), so that every call it makes can be logged.
 
 Per point and method: accuracy (all F indices right), mean calls, and mean time
 relative to the plain call (total method time / total plain-call time over the
@@ -33,7 +35,7 @@ import time
 from verrakin import PhaseHVec, resonator_factorize
 
 HERE = pathlib.Path(__file__).resolve().parent
-_spec = importlib.util.spec_from_file_location("factorize_reliably", HERE.parent / "examples" / "factorize_reliably.py")
+_spec = importlib.util.spec_from_file_location("reliable_model", HERE.parent / "tests" / "reliable_model.py")
 recipe = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(recipe)
 

@@ -13,9 +13,8 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from factorize_reliably import factorize_reliably
-
 from verrakin import PhaseHVec
+from verrakin_extras import factorize_reliably
 
 DIM, N = 2048, 16
 ROLES = ("colour", "shape", "size")

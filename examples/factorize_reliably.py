@@ -1,132 +1,40 @@
-"""Factor a composite reliably: a short, deterministic search around
-`resonator_factorize` that recovers the true entries almost always.
-
-One call of the resonator often settles on a wrong answer once the codebooks are
-large for the dimension. Two facts make a cheap search possible:
-
-- A wrong answer is easy to recognise: the chosen entries, bound together,
-  reproduce a composite that is a bind of codebook entries (similarity 1.0),
-  while a wrong choice gives a vector unrelated to it (similarity near 0).
-- A factor reported with a high similarity (>= 0.8) is usually right, even when
-  the other factors of the same call are wrong. Unbinding it from the composite
-  leaves a problem with one factor fewer, which is far easier.
-
-So the search tries the whole problem first, then sub-problems in which every
-codebook is cut to one half of its entries (the halves chosen by one bit of the
-entry index: parity first, then the next bit, ...). Smaller codebooks resonate
-much more reliably, and exactly one choice of halves per bit holds every true
-entry. It stops at the first answer that reproduces the composite.
+"""Factor a composite reliably with `verrakin_extras.factorize_reliably`: a short,
+deterministic search around the resonator that recovers the true entries almost
+always, where one `resonator_factorize` call often settles on a wrong answer.
 
     results, calls = factorize_reliably(composite, codebooks)
 
 `results` has the form `resonator_factorize` returns: one `(index, similarity)`
-per codebook, in codebook order, indices into the caller's codebooks. `calls`
-counts the `resonator_factorize` calls made. Same inputs, same answer, same calls.
+per codebook, in codebook order. `calls` counts the resonator runs made. Same
+inputs, same answer, same calls. (This file used to hold the recipe itself; it
+now lives in the companion module and is imported from there.)
+
+Run it to see one problem that a single call gets wrong solved by the search.
 """
 
 from __future__ import annotations
 
-import itertools
-from typing import Callable, Iterator, List, Optional, Sequence, Tuple
+import random
 
 from verrakin import PhaseHVec, resonator_factorize
+from verrakin_extras import factorize_reliably
 
-Answer = List[Tuple[int, float]]
-Factorize = Callable[[PhaseHVec, List[List[PhaseHVec]]], Answer]
-
-# A factor reported at or above this similarity is peeled off as probably found.
-# Converged right factors report >= 0.98; wrong ones mostly stay below 0.6 but
-# reach ~0.8 in small sub-problems, so a peel is only kept if the check below holds.
-CONFIDENT = 0.8
-# The chosen entries bound together must match the composite at least this well:
-# exactly 1.0 for the true entries of a composite that is their bind; for wrong
-# entries about 0 with a spread of 1/sqrt(dim) (n = 2) or 1/sqrt(2 dim) (n > 2),
-# so 0.5 is 8 spreads away from dim 256 up.
-VERIFIED = 0.5
+__all__ = ["factorize_reliably"]
 
 
-def factorize_reliably(
-    composite: PhaseHVec,
-    codebooks: Sequence[Sequence[PhaseHVec]],
-    max_iter: int = 50,
-) -> Tuple[Answer, int]:
-    """Factor `composite` over `codebooks`; returns (results, calls).
-
-    If no answer reproduces the composite, the first call's answer is returned:
-    its low reported similarities show that it is doubtful.
-    """
-    calls = 1
-    # The first call takes the arguments as given, so its own errors reach the caller.
-    first = resonator_factorize(composite, codebooks, max_iter)
-    books = [list(book) for book in codebooks]
-    if not books or not all(books):
-        return first, calls  # nothing to search: no factors, or an empty codebook
-
-    def factorize(target: PhaseHVec, sub_books: List[List[PhaseHVec]]) -> Answer:
-        nonlocal calls
-        calls += 1
-        return resonator_factorize(target, sub_books, max_iter)
-
-    found = _search(composite, books, factorize, first)
-    return (found if found is not None else first), calls
+def main() -> None:
+    dim, sizes, n = 400, (24, 24, 24), 16
+    for seed in range(1, 50):
+        rng = random.Random(seed)
+        books = [[PhaseHVec.random(dim, n, seed * 1000 + 100 * k + j) for j in range(m)] for k, m in enumerate(sizes)]
+        truth = [rng.randrange(m) for m in sizes]
+        composite = books[0][truth[0]].bind(books[1][truth[1]]).bind(books[2][truth[2]])
+        one_call = [j for j, _ in resonator_factorize(composite, books)]
+        if one_call != truth:
+            results, calls = factorize_reliably(composite, books)
+            print(f"truth {truth}; one call {one_call}; reliably {[j for j, _ in results]} in {calls} calls")
+            return
 
 
-def _search(
-    target: PhaseHVec,
-    books: List[List[PhaseHVec]],
-    factorize: Factorize,
-    whole_answer: Optional[Answer] = None,
-) -> Optional[Answer]:
-    """An answer whose entries bind to `target`, or None. At the top, the
-    whole problem's answer is known already (`whole_answer`) and halves follow
-    it; a peeled problem (`whole_answer` None) gets the whole problem only."""
-    nested = whole_answer is None
-    for parts in _subproblems(books, nested):
-        if whole_answer is not None:
-            reported, whole_answer = whole_answer, None
-        else:
-            reported = factorize(target, [[book[j] for j in part] for book, part in zip(books, parts)])
-        answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
-        if _accepted(target, books, answer):
-            return answer
-        sure = [k for k, (_, similarity) in enumerate(answer) if similarity >= CONFIDENT]
-        if 0 < len(sure) < len(books):
-            # Peel the confident factors off and solve the rest; a wrong peel
-            # simply finds nothing that binds to the remainder.
-            rest = [k for k in range(len(books)) if k not in sure]
-            remainder = target
-            for k in sure:
-                remainder = remainder.unbind(books[k][answer[k][0]])
-            found = _search(remainder, [books[k] for k in rest], factorize)
-            if found is not None:
-                for k, result in zip(rest, found):
-                    answer[k] = result
-                return answer
-    return None
-
-
-def _subproblems(books: List[List[PhaseHVec]], nested: bool) -> Iterator[List[List[int]]]:
-    """Entry positions per codebook: first all of them, then (except inside a
-    peeled problem, which is small enough for one call) every choice of halves
-    by index bit 0, then by bit 1, ..."""
-    yield [list(range(len(book))) for book in books]
-    if nested:
-        return
-    for bit in range(max(len(book) for book in books).bit_length()):
-        halves = [[[j for j in range(len(book)) if (j >> bit) & 1 == side] for side in (0, 1)] for book in books]
-        for sides in itertools.product((0, 1), repeat=len(books)):
-            parts = [halves[k][side] for k, side in enumerate(sides)]
-            if all(parts) and any(len(part) < len(book) for part, book in zip(parts, books)):
-                yield parts
-
-
-def _accepted(target: PhaseHVec, books: List[List[PhaseHVec]], answer: Answer) -> bool:
-    """Whether the chosen entries reproduce `target`; where their shapes differ
-    from it and they cannot be bound to it, whether every factor is confident."""
-    entries = [book[j] for book, (j, _) in zip(books, answer)]
-    if any((entry.dim, entry.n) != (target.dim, target.n) for entry in entries):
-        return all(similarity >= CONFIDENT for _, similarity in answer)
-    product = entries[0]
-    for entry in entries[1:]:
-        product = product.bind(entry)
-    return target.similarity(product) >= VERIFIED
+if __name__ == "__main__":
+    main()

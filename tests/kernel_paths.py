@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import maths_model  # noqa: E402
 import model  # noqa: E402
 import verrakin  # noqa: E402
+import verrakin_extras  # noqa: E402
 from verrakin import PhaseHVec  # noqa: E402
 
 
@@ -52,6 +53,14 @@ def main():
                 items_phases = phases[:k] if k <= 4 else phases + [pa]
                 if PhaseHVec.bundle(items).phases() != model.bundle(items_phases, n):
                     failures.append(("bundle", n, dim, k))
+    # The batch similarity, every group size and remainder of its kernels.
+    for n in ns:
+        for dim in [0, 1, 5, 33, 1100]:
+            query = PhaseHVec.random(dim, n, rng.getrandbits(64))
+            entries = [PhaseHVec.random(dim, n, rng.getrandbits(64)) for _ in range(19)] + [query]
+            want = [bits(query.similarity(v)) for v in entries]
+            if [bits(x) for x in verrakin_extras.similarities(query, entries)] != want:
+                failures.append(("similarities", n, dim))
     if failures:
         print("differences:", failures[:20])
         return 1

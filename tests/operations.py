@@ -74,3 +74,48 @@ def catalogue():
         ("resonator-bad-max-iter", lambda: resonator_factorize(composite, books, big)),
         ("resonator-panic", lambda: resonator_factorize(composite, [items, [short]])),
     ]
+
+
+def extras_catalogue():
+    """The same for the companion module verrakin_extras."""
+    import array
+
+    import verrakin_extras as X
+
+    a, b, short, other_n = R(8, 16, 1), R(8, 16, 2), R(3, 16, 0), R(8, 17, 0)
+    x = object()
+    books = [[R(8, 16, 10 + j) for j in range(3)] for _ in range(2)]
+    composite = books[0][1].bind(books[1][2])
+    data = X.to_bytes(a)
+    return [
+        ("similarities", lambda: X.similarities(a, [a, b, a])),
+        ("similarities-mismatch", lambda: X.similarities(a, [b, other_n])),
+        ("similarities-bad-element", lambda: X.similarities(a, [b, x])),
+        ("best-match", lambda: X.best_match(a, [b, a])),
+        ("best-match-empty", lambda: X.best_match(a, [])),
+        ("matrix", lambda: bytes(X.similarity_matrix([a, b], [a, b, a]))),
+        ("matrix-mismatch", lambda: X.similarity_matrix([a, short], [b])),
+        ("from-levels-list", lambda: X.from_levels([1, 2, Index(3)], 16)),
+        ("from-levels-array", lambda: X.from_levels(array.array("q", [1, 2, 3]), 16)),
+        ("from-levels-bad-level", lambda: X.from_levels([1, 2, 99], 16)),
+        ("from-levels-bad-buffer-level", lambda: X.from_levels(array.array("h", [1, -2]), 16)),
+        ("from-levels-bad-type", lambda: X.from_levels([1, "2"], 16)),
+        ("from-levels-float-buffer", lambda: X.from_levels(array.array("d", [1.0]), 16)),
+        ("from-levels-index-raises", lambda: X.from_levels([Raiser(KeyError)], 16)),
+        ("from-levels-bad-n", lambda: X.from_levels([1], 1)),
+        ("levels", lambda: X.levels(a).tolist()),
+        ("levels-bad-type", lambda: X.levels(x)),
+        ("to-bytes", lambda: X.to_bytes(a)),
+        ("from-bytes", lambda: X.from_bytes(data)),
+        ("from-bytes-truncated", lambda: X.from_bytes(data[:-1])),
+        ("from-bytes-corrupted", lambda: X.from_bytes(data[:40] + b"\xff" + data[41:])),
+        ("from-bytes-bad-type", lambda: X.from_bytes("text")),
+        ("permute", lambda: X.permute(a, -3)),
+        ("permute-huge", lambda: X.permute(a, 10**40)),
+        ("permute-bad-shift", lambda: X.permute(a, 1.5)),
+        ("factorize", lambda: X.factorize(composite, books, Index(5))),
+        ("factorize-bad-codebook", lambda: X.factorize(composite, [books[0], [a, x]])),
+        ("factorize-panic", lambda: X.factorize(composite, [books[0], [short]])),
+        ("factorize-reliably", lambda: X.factorize_reliably(composite, books)),
+        ("build-info", lambda: X.build_info()),
+    ]

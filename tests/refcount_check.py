@@ -3,7 +3,7 @@ sys.gettotalrefcount): after a warm-up, every operation of the catalogue, on
 its success and error paths, leaves the interpreter's total reference count and
 its count of allocated blocks where they were.
 
-Run as a script: python3.11-dbg tests/refcount_check.py (verrakin importable)."""
+Run as a script: python3.11-dbg tests/refcount_check.py (verrakin and verrakin_extras importable)."""
 
 import gc
 import os
@@ -11,7 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from operations import catalogue  # noqa: E402
+from operations import catalogue, extras_catalogue  # noqa: E402
 
 ROUNDS = 200
 
@@ -37,7 +37,7 @@ def drift(call):
 def main():
     if not hasattr(sys, "gettotalrefcount"):
         sys.exit("needs a debug interpreter (sys.gettotalrefcount)")
-    operations = catalogue()
+    operations = catalogue() + extras_catalogue()
     # The panicking paths write diagnostics on every call: keep them out of the log.
     saved_stderr = os.dup(2)
     with open(os.devnull, "w") as devnull:

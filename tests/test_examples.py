@@ -111,8 +111,25 @@ def test_typed_usage_runs():
     assert done.stdout.strip() == "[(3, 1.0), (6, 1.0)]"
 
 
+def test_typed_extras_usage_runs():
+    """The typed use of the companion module also runs."""
+    done = run_script(ROOT / "tests" / "typed_extras_usage.py")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() in ("scalar", "avx2", "avx512")
+
+
+def test_reliable_factoring_example_solves_what_one_call_does_not():
+    done = run_script(EXAMPLES / "factorize_reliably.py")
+    assert done.returncode == 0, done.stderr
+    found = re.match(r"truth (\[.*?\]); one call (\[.*?\]); reliably (\[.*?\])", done.stdout)
+    truth, one_call, reliably = found.groups()
+    assert truth == reliably != one_call
+
+
 @pytest.mark.parametrize("missing", ["numpy", "threadpoolctl"])
 def test_benchmark_without_its_peers_says_what_to_install(missing):
+    if missing != "numpy":
+        pytest.importorskip("numpy")  # otherwise the message names numpy, the first peer it looks for
     blocked = ("import runpy, sys; sys.modules[%r] = None; sys.argv = ['compare.py', '--quick']; "
                "runpy.run_path(%r, run_name='__main__')" % (missing, str(ROOT / "bench" / "compare.py")))
     done = subprocess.run([sys.executable, "-c", blocked], capture_output=True, text=True, timeout=60, cwd=ROOT)

@@ -1,20 +1,15 @@
-"""The reliable-factoring recipe in examples/: right answers where one call
-fails, the result form, its call count, determinism and edge cases."""
+"""Reliable factoring (verrakin_extras.factorize_reliably): right answers where
+one call fails, the result form, its call count against the step-by-step model
+in reliable_model.py, determinism and edge cases."""
 
-import importlib.util
-import pathlib
 import random
 
 import pytest
 
+import reliable_model as recipe
 from helpers import expect_panic
 from verrakin import PhaseHVec, resonator_factorize
-
-_path = pathlib.Path(__file__).resolve().parent.parent / "examples" / "factorize_reliably.py"
-_spec = importlib.util.spec_from_file_location("factorize_reliably", _path)
-recipe = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(recipe)
-factorize_reliably = recipe.factorize_reliably
+from verrakin_extras import factorize_reliably
 
 
 def problem(dim, sizes, n, seed):
@@ -62,8 +57,11 @@ def test_the_fixed_set_needs_peeling_and_halves():
     assert outcomes == {"right", "partial", "wrong"}
 
 
+@pytest.mark.parametrize("max_iter", [5, 8, 9, 40])
 @pytest.mark.parametrize("dim, sizes, n", HARD)
-def test_calls_are_counted_and_results_have_the_factorizer_form(dim, sizes, n, monkeypatch):
+def test_calls_are_counted_and_results_have_the_factorizer_form(dim, sizes, n, max_iter, monkeypatch):
+    """The native search makes the model's calls, each with the caller's max_iter,
+    and gives the model's answer bit for bit."""
     made = []
 
     def counting(composite, codebooks, max_iter=50):
@@ -74,8 +72,11 @@ def test_calls_are_counted_and_results_have_the_factorizer_form(dim, sizes, n, m
     for seed in range(1, 7):
         composite, books, _ = problem(dim, sizes, n, seed)
         made.clear()
-        results, calls = factorize_reliably(composite, books, 40)
-        assert calls == len(made) and set(made) == {40}
+        want, want_calls = recipe.factorize_reliably(composite, books, max_iter)
+        results, calls = factorize_reliably(composite, books, max_iter)
+        assert calls == want_calls == len(made) and made[0] == max_iter
+        assert set(made) <= {min(recipe.QUICK_SWEEPS, max_iter), max_iter}
+        assert results == want
         assert type(results) is list and len(results) == len(books)
         for (j, s), book in zip(results, books):
             assert type(j) is int and type(s) is float
@@ -102,7 +103,7 @@ def test_returns_the_first_answer_when_nothing_binds_to_the_composite():
     stranger = PhaseHVec.random(128, 16, 99)
     results, calls = factorize_reliably(stranger, books)
     assert results == resonator_factorize(stranger, books)
-    assert 1 < calls <= 1 + 3 * 4 * 2  # whole problem, halves by 3 bits, a peel each
+    assert 1 < calls <= 1 + 2 * 3 * 4 * 2  # whole problem, twice halves by 3 bits, a peel each
 
 
 def test_duplicate_entries_still_verify():

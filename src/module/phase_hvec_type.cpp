@@ -1,5 +1,4 @@
-// The PhaseHVec type: its PyType_Spec, slots, refused constructor, dealloc,
-// and the wrapping of new records into instances.
+// The PhaseHVec type: its PyType_Spec, slots, refused constructor and dealloc.
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -107,22 +106,6 @@ PyResult<PyObject*> create_type() {
     return type;
 }
 
-// The base object type's tp_new. PyType_GetSlot accepts static types only from
-// 3.10; before that the slot is read from the type structure itself, whose
-// layout the stable ABI hides but which is fixed for CPython 3.9 on 64-bit
-// platforms: tp_new sits 312 bytes into PyTypeObject.
-constexpr std::size_t kTpNewOffset39 = 312;
-static_assert(sizeof(void*) == 8, "the 3.9 type layout offset assumes 64-bit pointers");
-
-newfunc base_new() {
-    if (python_at_least_3_10()) {
-        return reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
-    }
-    newfunc slot = nullptr;
-    std::memcpy(&slot, reinterpret_cast<const char*>(&PyBaseObject_Type) + kTpNewOffset39, sizeof slot);
-    return slot;
-}
-
 // "<module>.<qualname>" parts of a type, "<unknown>" where an attribute is unusable.
 std::string type_part(PyTypeObject* type, const char* attribute) {
     PyRef value = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), attribute));
@@ -176,17 +159,6 @@ PyObject* phasehvec_type() {
         fatal_error("failed to create type object for `PhaseHVec`");
     }
     return created.value();
-}
-
-CallResult wrap(PhaseHVec record) {
-    PyObject* type = phasehvec_type();
-    PyRef no_args = expect_new(PyTuple_New(0));
-    PyObject* instance = base_new()(reinterpret_cast<PyTypeObject*>(type), no_args.get(), nullptr);
-    if (instance == nullptr) return unexpected(take_exception());  // the record is released by the caller's scope
-    auto* object = reinterpret_cast<PhaseHVecObject*>(instance);
-    new (&object->record) PhaseHVec(std::move(record));
-    new (&object->access) std::atomic<std::int64_t>(0);
-    return PyRef::steal(instance);
 }
 
 }  // namespace verrakin

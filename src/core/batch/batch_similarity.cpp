@@ -1,0 +1,111 @@
+#include "batch_similarity.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "../cpu/isa.hpp"
+#include "../maths/maths.hpp"
+#include "../phase_hvec/angles.hpp"
+#include "../phase_hvec/table_cache.hpp"
+#include "batch_kernels.hpp"
+
+namespace verrakin {
+
+namespace detail {
+
+void batch_sums_reference(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                          std::uint64_t length, const BatchTables& tables, double* sums) noexcept {
+    const double* by_difference = tables.by_difference;
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::uint16_t* entry = entries[j];
+        double sum = -0.0;
+        for (std::uint64_t i = 0; i < length; ++i) {
+            sum += by_difference[static_cast<std::int32_t>(query[i]) - static_cast<std::int32_t>(entry[i])];
+        }
+        sums[j] = sum;
+    }
+}
+
+BatchKernel batch_kernel() noexcept {
+    switch (active_isa()) {
+        case Isa::avx512: return batch_sums_avx512;
+        case Isa::avx2: return batch_sums_avx2;
+        case Isa::scalar: break;
+    }
+    return batch_sums_scalar;
+}
+
+}  // namespace detail
+
+namespace {
+
+// cos(level_angle(d, n)) for every difference d = -(n-1) .. n-1, at index
+// d + n - 1: the very terms similarity() adds, from the same maths call.
+// At n up to kMaxPairResolution the pair table follows, copied from it.
+using CosineTable = std::vector<double>;
+
+CosineTable cosine_table(std::uint32_t n) {
+    const std::size_t width = 2 * std::size_t{n} - 1;
+    const std::size_t pairs = n <= detail::kMaxPairResolution ? width * width : 0;
+    CosineTable table(width + 2 * pairs);
+    const double resolution = static_cast<double>(n);
+    for (std::size_t j = 0; j < width; ++j) {
+        const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
+        table[j] = maths::cos(level_angle(d, resolution));
+    }
+    double* pair = table.data() + width;
+    for (std::size_t d0 = 0; d0 < pairs / width; ++d0) {
+        for (std::size_t d1 = 0; d1 < width; ++d1) {
+            *pair++ = table[d0];
+            *pair++ = table[d1];
+        }
+    }
+    return table;
+}
+
+TableCache<CosineTable> batch_tables;
+
+// Whether every term has the bits of its mirror. cos is even and the angle of
+// -d is the negated angle of d (each rounding is symmetric), so an exact cos
+// makes the table mirrored; it is checked rather than assumed.
+bool mirrored(const CosineTable& table, std::uint32_t n) noexcept {
+    const double* by_difference = table.data() + (n - 1);
+    for (std::int64_t d = 1; d < static_cast<std::int64_t>(n); ++d) {
+        if (std::memcmp(&by_difference[d], &by_difference[-d], sizeof(double)) != 0) return false;
+    }
+    return true;
+}
+
+// Entries per kernel call: the unit between polls of the caller's check.
+constexpr std::size_t kBlockEntries = 64;
+
+}  // namespace
+
+Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out,
+                                           const CancelCheck& cancel) {
+    if (entries.empty()) return Ok{};
+    if (query.dim == 0) {
+        std::fill(out, out + entries.size(), 1.0);
+        return Ok{};
+    }
+    const std::uint32_t n = query.n;
+    const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
+    const std::size_t width = 2 * std::size_t{n} - 1;
+    const detail::BatchTables tables{table->data() + (n - 1), table->size() > width ? table->data() + width : nullptr,
+                                     n, mirrored(*table, n)};
+    const detail::BatchKernel kernel = detail::batch_kernel();
+    const double divisor = static_cast<double>(query.dim);
+    std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));
+    CancelPacer pacer(cancel);
+    for (std::size_t first = 0; first < entries.size(); first += kBlockEntries) {
+        const std::size_t count = std::min(kBlockEntries, entries.size() - first);
+        for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
+        kernel(query.phases.data(), levels.data(), count, query.phases.size(), tables, out + first);
+        for (std::size_t j = 0; j < count; ++j) out[first + j] /= divisor;
+        if (first + count < entries.size() && pacer.after(count * query.phases.size())) return unexpected(Cancelled{});
+    }
+    return Ok{};
+}
+
+}  // namespace verrakin

@@ -1,0 +1,127 @@
+// The batch kernels: several entries' sums side by side, each sum still one
+// chain of additions in index order (see batch_kernels.hpp). What the wider
+// levels buy is more chains in flight and fewer loads per term; no sum is ever
+// split or reordered, so every kernel gives the reference's bits.
+#include "../cpu/isa.hpp"
+#include "batch_kernels.hpp"
+
+namespace verrakin::detail {
+namespace {
+
+// Positions per block: the first pass of a block writes every term's table
+// index, the second adds the terms. The indices of 16 entries stay in the
+// first-level cache.
+constexpr std::size_t kBlockPositions = 256;
+
+// K entries side by side, one table load per term. The first pass is plain
+// integer arithmetic the compiler vectorises at the target's width; the second
+// is one index load and one table load folded into the addition per term, with
+// K independent chains of additions in flight.
+template <std::size_t K, bool mirrored>
+[[gnu::always_inline]] inline void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                std::uint64_t length, const double* by_difference,
+                                                double* sums) noexcept {
+    double acc[K];
+    for (std::size_t k = 0; k < K; ++k) acc[k] = -0.0;
+    alignas(64) std::int32_t differences[K][kBlockPositions];
+    for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
+        const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
+                                                                    : kBlockPositions;
+        const std::uint16_t* q = query + first;
+        for (std::size_t k = 0; k < K; ++k) {
+            const std::uint16_t* e = entries[k] + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
+                differences[k][i] = mirrored ? (d < 0 ? -d : d) : d;
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t k = 0; k < K; ++k) acc[k] += by_difference[differences[k][i]];
+        }
+    }
+    for (std::size_t k = 0; k < K; ++k) sums[k] = acc[k];
+}
+
+// Two doubles in one register; lane j is entry 2p + j's own accumulator, so a
+// lane-wise addition is two separate roundings, in order, as the scalar sum.
+using Pair = double __attribute__((vector_size(16)));
+
+// 2P entries side by side through the pair table: the first pass writes the
+// pair's offset per position, the second makes one 16-byte load and one
+// two-lane addition per two terms.
+template <std::size_t P>
+[[gnu::always_inline]] inline void sums_by_pair(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                std::uint64_t length, const BatchTables& tables,
+                                                double* sums) noexcept {
+    Pair acc[P];
+    for (std::size_t p = 0; p < P; ++p) acc[p] = Pair{-0.0, -0.0};
+    const auto bias = static_cast<std::int32_t>(tables.n - 1);
+    const auto stride = static_cast<std::int32_t>(2 * tables.n - 1);
+    const auto* pair_bytes = reinterpret_cast<const unsigned char*>(tables.pairs);
+    // Byte offsets: below 16 (2n - 1)^2 = 15376 at n = 16, so 16 bits hold them.
+    alignas(64) std::uint16_t offsets[P][kBlockPositions];
+    for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
+        const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
+                                                                    : kBlockPositions;
+        const std::uint16_t* q = query + first;
+        for (std::size_t p = 0; p < P; ++p) {
+            const std::uint16_t* e0 = entries[2 * p] + first;
+            const std::uint16_t* e1 = entries[2 * p + 1] + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::int32_t d0 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e0[i]) + bias;
+                const std::int32_t d1 = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e1[i]) + bias;
+                offsets[p][i] = static_cast<std::uint16_t>(16 * (d0 * stride + d1));
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t p = 0; p < P; ++p) {
+                Pair term;
+                __builtin_memcpy(&term, pair_bytes + offsets[p][i], sizeof term);
+                acc[p] += term;
+            }
+        }
+    }
+    for (std::size_t p = 0; p < P; ++p) {
+        sums[2 * p] = acc[p][0];
+        sums[2 * p + 1] = acc[p][1];
+    }
+}
+
+template <std::size_t K>
+[[gnu::always_inline]] inline void sums_in_groups(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                  std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                                  double* sums) noexcept {
+    std::size_t j = 0;
+    if (tables.pairs != nullptr) {
+        for (; j + K <= count; j += K) sums_by_pair<K / 2>(query, entries + j, length, tables, sums + j);
+    }
+    if (tables.mirrored) {
+        for (; j + K <= count; j += K) sums_by_term<K, true>(query, entries + j, length, tables.by_difference, sums + j);
+    }
+    for (; j + K <= count; j += K) sums_by_term<K, false>(query, entries + j, length, tables.by_difference, sums + j);
+    for (; j + 2 <= count; j += 2) sums_by_term<2, false>(query, entries + j, length, tables.by_difference, sums + j);
+    if (j < count) sums_by_term<1, false>(query, entries + j, length, tables.by_difference, sums + j);
+}
+
+}  // namespace
+
+// Baseline x86-64 (SSE2) has the two-lane additions too; elsewhere the
+// compiler splits them into scalar ones, which round the same.
+void batch_sums_scalar(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                       std::uint64_t length, const BatchTables& tables, double* sums) noexcept {
+    sums_in_groups<4>(query, entries, count, length, tables, sums);
+}
+
+VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                    std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                    double* sums) noexcept {
+    sums_in_groups<16>(query, entries, count, length, tables, sums);
+}
+
+VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                        std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                        double* sums) noexcept {
+    sums_in_groups<16>(query, entries, count, length, tables, sums);
+}
+
+}  // namespace verrakin::detail

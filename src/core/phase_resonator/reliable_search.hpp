@@ -1,0 +1,48 @@
+// Reliable factoring: a short, deterministic search around the resonator that
+// recovers the true entries almost always.
+//
+// One call of the resonator often settles on a wrong answer once the codebooks
+// are large for the dimension. A wrong answer is easy to recognise (the chosen
+// entries bound together do not reproduce the composite), and a factor reported
+// with a high similarity is usually right even when the others are not. So the
+// search tries the whole problem, peels confident factors off a wrong answer and
+// solves the rest, then tries sub-problems in which every codebook is cut to one
+// half of its entries (halves by one bit of the entry index: bit 0 first, ...),
+// peeling from each in the same way. Exactly one choice of halves per bit holds
+// every true entry. The halves run first with a short sweep cap, then in full.
+// It stops at the first answer that reproduces the composite.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "factorize.hpp"
+
+namespace verrakin {
+
+/// A factor reported at or above this similarity is peeled off as probably found.
+inline constexpr double kConfident = 0.8;
+/// The chosen entries bound together must match the target at least this well.
+inline constexpr double kVerified = 0.5;
+/// Sub-problems are tried twice: first each with at most this many sweeps (a
+/// call that will help usually has confident factors by then, and one that
+/// will not would mostly run to max_iter), then all again with max_iter.
+inline constexpr std::uint64_t kQuickSweeps = 8;
+
+struct ReliableAnswer {
+    std::vector<FactorResult> results;  // one per codebook, indices into the caller's codebooks
+    std::uint64_t calls;                // resonator calls made
+};
+
+/// Factors `composite` over `codebooks`. If no answer reproduces the composite,
+/// the first call's answer is returned. A PhaseError comes only from unbinding a
+/// confident factor whose shape differs from the composite's; `cancel` is
+/// polled inside every resonator call.
+Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& composite,
+                                                         std::span<const Codebook> codebooks, std::uint64_t max_iter,
+                                                         const CancelCheck& cancel = {});
+
+}  // namespace verrakin
