@@ -1,11 +1,14 @@
 """verrakin against what its users would write instead, on the same inputs, in
-one process: NumPy as a user writes it, torchhd (optional), and simple floors.
+one process: NumPy as a user writes it, torchhd (optional), for the resonator
+also the FHRR resonator a torch user writes by hand, and simple floors.
 
     python bench/compare.py [--quick] [--repeat N] [--json FILE] [--plot FILE.png]
 
 Contenders of a case run interleaved, each timed as the best of several
 repeats; NumPy's BLAS and torch run on one thread, so every ratio is per core.
-Speed-up = peer time / verrakin time (above 1: verrakin is faster).
+Speed-up = peer time / verrakin time (above 1: verrakin is faster); resonator
+times are per sweep. The table and every JSON row name the CPU model, its
+AVX2 / AVX-512 support and the verrakin kernel level (VERRAKIN_ISA) of the run.
 
 Where semantics differ: torchhd's MCR similarity is a triangle kernel, not a
 cosine, and its bundle (FHRR normalize(multiset)) works in complex64; the
@@ -28,6 +31,9 @@ except ImportError as missing:  # the comparison is against NumPy: nothing to me
     sys.exit(f"bench/compare.py needs {missing.name}, which is not installed: pip install '.[bench]'")
 
 from verrakin import PhaseHVec
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from machine_info import describe, machine_info  # noqa: E402
 
 TWO_PI = 6.283185307179586
 FOLD_SCALE = 16384.0
@@ -189,7 +195,6 @@ def run_bundle(k, dim, n, repeat, budget):
 
 
 def run_resonator(quick, repeat):
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     try:
         cases = importlib.import_module("resonator_cases")
     except ImportError:
@@ -212,14 +217,22 @@ def ratio(peer, ours):
     return f"{peer / ours:.2f}" if peer is not None and ours else "–"
 
 
+def per_call(r, name):
+    """A row's time for `name`: per sweep for the resonator, else per call."""
+    return r.get(f"{name}_per_sweep_s", r.get(f"{name}_s"))
+
+
 def table(rows):
-    lines = ["| case | verrakin | NumPy | torchhd | floor | speed-up vs NumPy | vs torchhd | verrakin / floor |",
-             "|---|---|---|---|---|---|---|---|"]
+    lines = ["| case | verrakin | NumPy | torchhd | torch FHRR | floor | speed-up vs NumPy | vs torchhd "
+             "| vs torch FHRR | verrakin / floor |",
+             "|---|---|---|---|---|---|---|---|---|---|"]
     for r in rows:
-        v = r["verrakin_s"]
-        lines.append(f"| {r['case']} | {fmt_time(v)} | {fmt_time(r['numpy_s'])} | {fmt_time(r['torchhd_s'])} | "
-                     f"{fmt_time(r['floor_s'])} | {ratio(r['numpy_s'], v)} | {ratio(r['torchhd_s'], v)} | "
-                     f"{ratio(v, r['floor_s']) if r['floor_s'] else '–'} |")
+        v = per_call(r, "verrakin")
+        numpy_t, torchhd_t, fhrr_t = per_call(r, "numpy"), per_call(r, "torchhd"), per_call(r, "torch_fhrr")
+        case = r["case"] + (" (per sweep)" if "sweeps" in r else "")
+        lines.append(f"| {case} | {fmt_time(v)} | {fmt_time(numpy_t)} | {fmt_time(torchhd_t)} | "
+                     f"{fmt_time(fhrr_t)} | {fmt_time(r['floor_s'])} | {ratio(numpy_t, v)} | {ratio(torchhd_t, v)} | "
+                     f"{ratio(fhrr_t, v)} | {ratio(v, r['floor_s']) if r['floor_s'] else '–'} |")
     return "\n".join(lines)
 
 
@@ -274,8 +287,8 @@ def main():
         torch.set_num_threads(1)
     else:
         print("torchhd is not installed: its column stays empty (pip install torch-hd)")
-    isa = os.environ.get("VERRAKIN_ISA", "best available")
-    print(f"machine: {machine()}; verrakin kernels: {isa}")
+    info = machine_info()
+    print(f"machine: {machine()}; {describe(info)}")
 
     # The table is printed once, a row as soon as its case is measured.
     print()
@@ -290,6 +303,9 @@ def main():
     for row in run_resonator(args.quick, repeat):
         rows.append(row)
         print(table([row]).splitlines()[-1], flush=True)
+
+    for row in rows:
+        row["machine"] = info
     if args.json:
         with open(args.json, "w") as f:
             json.dump(rows, f, indent=1)

@@ -3,8 +3,9 @@
 glibc picks different code for cos, sin and atan2 on CPUs with and without
 FMA. This script runs itself twice, natively and under an emulated pre-FMA
 CPU (`qemu-x86_64 -cpu Nehalem`, Debian's qemu-user), and counts the values
-that differ: the libm results verrakin uses (grid-angle cos/sin, atan2 of
-bundle-sized sums) and end-to-end results of the module itself.
+that differ: the libm results a VERRAKIN_MATH=platform build uses (grid-angle
+cos/sin, atan2 of bundle-sized sums) and end-to-end results of the installed
+module (none differ with the default, correctly rounded build).
 
     python bench/libm_drift.py [--cpu Nehalem] [--qemu qemu-x86_64]
 """

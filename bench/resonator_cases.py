@@ -1,12 +1,14 @@
-"""resonator_factorize against the same algorithm in NumPy and torchhd's MAP
-resonator, per sweep, plus verrakin's peak extra memory per codebook phase.
+"""resonator_factorize against the same algorithm in NumPy, the FHRR resonator a
+torch user writes by hand, and torchhd's MAP resonator, per sweep, plus
+verrakin's peak extra memory per codebook phase.
 
     python bench/resonator_cases.py [--quick] [--repeat N]
 
 `run(quick, repeat)` returns one dict per problem for bench/compare.py.
 Contenders run interleaved on the same inputs, best of `repeat` rounds, NumPy's
 BLAS and torch on one thread. The sweep count is the smallest `max_iter` whose
-answer equals the one at 50; NumPy and torchhd run exactly that many sweeps.
+answer equals the one at 50; the peers run exactly that many sweeps. Every row
+records the CPU class and kernel level of the run (bench/machine_info.py).
 No floor is given: the lookups the algorithm cannot avoid (the cosine and sine
 of every codebook phase, three times per sweep) run faster in verrakin than in
 any NumPy expression of them, so a NumPy floor would bound nothing.
@@ -22,6 +24,7 @@ import time
 
 import numpy as np
 
+from machine_info import describe, machine_info
 from verrakin import PhaseHVec, resonator_factorize
 
 TWO_PI = 6.283185307179586
@@ -34,9 +37,12 @@ except ImportError:  # pragma: no cover - the bench then says so
 
 try:
     import torch
+except ImportError:
+    torch = None
+try:
     import torchhd
 except ImportError:
-    torch = torchhd = None
+    torchhd = None
 
 
 def make_problem(d, f, m, n, seed=7):
@@ -90,6 +96,38 @@ class NumpyResonator:
                 est[k] = self.snap(w @ book)
             [int(np.argmax((cb @ e).real)) for cb, e in zip(conj, est)]
         return [int(np.argmax((cb @ e).real)) for cb, e in zip(conj, est)]
+
+
+class TorchFhrrResonator:
+    """The FHRR resonator a torch user writes by hand: complex64 phasors, per
+    factor unbind the others' estimates, weights = Re(conj(codebook) @ target),
+    estimate = weights @ codebook normalised to unit phasors."""
+
+    def __init__(self, composite, books, n):
+        def phasors(levels):
+            angles = torch.from_numpy((np.asarray(levels, dtype=np.float64) * TWO_PI / n).astype(np.float32))
+            return torch.polar(torch.ones_like(angles), angles)
+
+        self.composite = phasors(composite.phases())
+        self.books = [phasors([e.phases() for e in book]) for book in books]
+        self.conj = [b.conj() for b in self.books]
+
+    @staticmethod
+    def normalise(v):
+        return v / v.abs().clamp_min(1e-30)
+
+    def __call__(self, sweeps):
+        est = [self.normalise(b.sum(dim=0)) for b in self.books]
+        for _ in range(sweeps):
+            for k, book in enumerate(self.books):
+                target = self.composite.clone()
+                for m, e in enumerate(est):
+                    if m != k:
+                        target = target * e.conj()
+                weights = (self.conj[k] @ target).real
+                est[k] = self.normalise(weights.to(book.dtype) @ book)
+            [int(torch.argmax((cb @ e).real)) for cb, e in zip(self.conj, est)]
+        return [int(torch.argmax((cb @ e).real)) for cb, e in zip(self.conj, est)]
 
 
 class TorchhdResonator:
@@ -157,6 +195,8 @@ def run(quick=False, repeat=5):
             sweeps, final = sweeps_needed(composite, books)
             contenders = {"verrakin": lambda: resonator_factorize(composite, books, sweeps)}
             contenders["numpy"] = lambda ref=NumpyResonator(composite, books, n): ref(sweeps)
+            if torch is not None:
+                contenders["torch_fhrr"] = lambda ref=TorchFhrrResonator(composite, books, n): ref(sweeps)
             if torchhd is not None:
                 contenders["torchhd"] = lambda ref=TorchhdResonator(d, f, m, truth): ref(sweeps)
             rounds = max(1, repeat // 2) if quick and d * f * m > 3_000_000 else repeat
@@ -166,12 +206,14 @@ def run(quick=False, repeat=5):
                 "verrakin_s": best["verrakin"],
                 "numpy_s": best["numpy"],
                 "torchhd_s": best.get("torchhd"),
+                "torch_fhrr_s": best.get("torch_fhrr"),
                 "floor_s": None,
                 "sweeps": sweeps,
                 "recovered": [i for i, _ in final] == truth,
                 "bytes_per_codebook_phase": bytes_per_codebook_phase(d, f, m, n),
+                "machine": machine_info(),
             }
-            for name in ("verrakin", "numpy", "torchhd"):
+            for name in ("verrakin", "numpy", "torch_fhrr", "torchhd"):
                 value = row[f"{name}_s"]
                 row[f"{name}_per_sweep_s"] = None if value is None else value / sweeps
             rows.append(row)
@@ -193,13 +235,14 @@ def main():
     args = parser.parse_args()
     if torchhd is None:
         print("torchhd is not installed: its column stays empty")
+    print(f"machine: {describe()}")
     rows = run(args.quick, args.repeat)
-    print(f"{'case':<46}{'sweeps':>7}{'ms/sweep':>10}{'vs numpy':>10}{'vs torchhd':>11}"
+    print(f"{'case':<46}{'sweeps':>7}{'ms/sweep':>10}{'vs numpy':>10}{'vs torch FHRR':>14}{'vs torchhd':>11}"
           f"{'B/phase':>9}  recovered")
     for r in rows:
         print(f"{r['case']:<46}{r['sweeps']:>7}{r['verrakin_per_sweep_s'] * 1e3:>10.3f}"
-              f"{ratio(r['numpy_s'], r['verrakin_s']):>10}{ratio(r['torchhd_s'], r['verrakin_s']):>11}"
-              f"{r['bytes_per_codebook_phase']:>9.2f}  {r['recovered']}")
+              f"{ratio(r['numpy_s'], r['verrakin_s']):>10}{ratio(r['torch_fhrr_s'], r['verrakin_s']):>14}"
+              f"{ratio(r['torchhd_s'], r['verrakin_s']):>11}{r['bytes_per_codebook_phase']:>9.2f}  {r['recovered']}")
     if args.json:
         with open(args.json, "w") as f:
             json.dump(rows, f, indent=1)

@@ -4,6 +4,16 @@ import sys
 
 import pytest
 
+import maths_model
+import verrakin
+
+# The model computes cos, sin and atan2 as the installed build does.
+MATHS = maths_model.follow(verrakin)
+
+
+def pytest_report_header(config):
+    return f"verrakin maths: {MATHS}"
+
 
 @pytest.fixture
 def assert_note():

@@ -12,7 +12,9 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import maths_model  # noqa: E402
 import model  # noqa: E402
+import verrakin  # noqa: E402
 from verrakin import PhaseHVec  # noqa: E402
 
 
@@ -21,6 +23,7 @@ def bits(x):
 
 
 def main():
+    maths_model.follow(verrakin)
     small = "--small" in sys.argv
     rng = random.Random(7)
     ns = [2, 3, 16, 17, 65536] if small else [2, 3, 4, 5, 16, 17, 31, 32, 33, 255, 256, 1000, 65535, 65536]

@@ -2,11 +2,14 @@
 
 Every floating-point step is written out one operation at a time, in the order
 the extension performs it; Python floats are IEEE doubles and never fuse a
-multiply with an add, and math.cos/sin/atan2 call the platform C library.
+multiply with an add; cos, sin and atan2 come from maths_model, which follows
+the extension's build (correctly rounded by default, or the C library's).
 """
 
 import functools
 import math
+
+import maths_model
 
 MASK64 = (1 << 64) - 1
 TWO_PI = 6.283185307179586
@@ -80,7 +83,7 @@ def similarity(a, b, n):
     for x, y in zip(a, b):
         d = float(x) - float(y)
         angle = (d * TWO_PI) / big_n
-        total = total + math.cos(angle)
+        total = total + maths_model.cos(angle)
     return total / float(len(a))
 
 
@@ -94,14 +97,14 @@ def level_angle(k, n):
 @functools.lru_cache(maxsize=None)
 def level_tables(n):
     """The integer cosine and sine tables of the n levels, radius 16384."""
-    cos_t = [round_half_away(math.cos(level_angle(k, n)) * FOLD_SCALE) for k in range(n)]
-    sin_t = [round_half_away(math.sin(level_angle(k, n)) * FOLD_SCALE) for k in range(n)]
+    cos_t = [round_half_away(maths_model.cos(level_angle(k, n)) * FOLD_SCALE) for k in range(n)]
+    sin_t = [round_half_away(maths_model.sin(level_angle(k, n)) * FOLD_SCALE) for k in range(n)]
     return tuple(cos_t), tuple(sin_t)
 
 
 def snap_level(angle_im_sum, angle_re_sum, n):
     """Turn a direction (y, x) back into the nearest level of resolution n."""
-    a = math.atan2(angle_im_sum, angle_re_sum)
+    a = maths_model.atan2(angle_im_sum, angle_re_sum)
     t = (a / TWO_PI) * float(n)
     return round_half_away(t) % n  # Python's % is the Euclidean remainder here
 
@@ -124,7 +127,7 @@ def bundle(items, n):
 def to_phasors(phases, n):
     """Cosines and sines of each level's angle at the vector's own n."""
     angles = [level_angle(p, n) for p in phases]
-    return [math.cos(x) for x in angles], [math.sin(x) for x in angles]
+    return [maths_model.cos(x) for x in angles], [maths_model.sin(x) for x in angles]
 
 
 def snap_to_grid(acc_re, acc_im, n):

@@ -76,6 +76,10 @@ def _lists():
     yield 65536, 10**4, 3, 1
     yield 2, 10**4, 4, 2
     yield 4, 300, 200, 3
+    # enough items for the fold's passes of eight, four, two and one at a
+    # resolution past the register-table kernels
+    yield 65536, 1500, 15, 4
+    yield 1000, 700, 24, 5
 
 
 @pytest.mark.parametrize("n, dim, count, seed", list(_lists()))

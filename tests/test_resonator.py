@@ -214,6 +214,12 @@ WIDE = [
     (16, 32, [[16] * 9 + [64] * 9 + [16] * 18, [16] * 40], 8),
     (65536, 33, [[65536] * 17, [2] * 16], 5),
     (40, 70, [[40] * 17, [20] * 8, [40] * 3], 5),
+    # entry counts leaving 2..7 spare lanes in a group of eight (the dispatch
+    # splits them between vector kernels and the reference), on grids of 32
+    # levels (register tables), 64 (two-level rows) and 256 ([cos sin] pairs)
+    (64, 77, [[64] * 13, [64] * 6, [64] * 2], 5),
+    (256, 50, [[256] * 7, [256] * 5, [256] * 4], 4),
+    (32, 39, [[32] * 21, [16] * 15, [32] * 14], 5),
 ]
 
 

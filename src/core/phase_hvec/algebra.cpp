@@ -7,6 +7,7 @@
 
 #include "../cpu/isa.hpp"
 #include "algebra_kernels.hpp"
+#include "../maths/maths.hpp"
 #include "angles.hpp"
 #include "table_cache.hpp"
 
@@ -118,7 +119,7 @@ double sum_cosines(const std::uint16_t* a, const std::uint16_t* b, std::uint64_t
     double sum = -0.0;
     for (std::uint64_t i = 0; i < m; ++i) {
         const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
-        sum += std::cos(level_angle(d, resolution));
+        sum += maths::cos(level_angle(d, resolution));
     }
     return sum;
 }
@@ -131,7 +132,7 @@ CosineTable cosine_table(std::uint32_t n) {
     const double resolution = static_cast<double>(n);
     for (std::size_t j = 0; j < table.size(); ++j) {
         const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
-        table[j] = std::cos(level_angle(d, resolution));
+        table[j] = maths::cos(level_angle(d, resolution));
     }
     return table;
 }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "../maths/maths.hpp"
+
 namespace verrakin {
 
 /// The double nearest to 2pi (bits 0x401921FB54442D18).
@@ -41,13 +43,13 @@ inline std::uint32_t euclidean_level(std::int64_t k, std::uint32_t n) noexcept {
 /// point (x, y) is atan2(y, x) turned into t = (a / 2pi) * n, rounded half away
 /// from zero, Euclidean remainder mod n.
 inline std::uint32_t snap_to_level_exact(double y, double x, std::uint32_t n) noexcept {
-    const double a = std::atan2(y, x);
+    const double a = maths::atan2(y, x);
     const double t = (a / kTwoPi) * static_cast<double>(n);
     return euclidean_level(round_to_int64(t), n);
 }
 
 /// atan2(y, x) for finite x, y with x or y zero. C99 (Annex F) fixes these
-/// results and the C library returns them exactly: +-0 or +-pi on the x axis,
+/// results and maths::atan2 returns them exactly: +-0 or +-pi on the x axis,
 /// +-pi/2 on the y axis, the sign taken from y.
 inline double axis_atan2(double y, double x) noexcept {
     constexpr double kPi = 3.141592653589793;  // the double nearest to pi; half of it is pi/2 rounded
@@ -57,7 +59,7 @@ inline double axis_atan2(double y, double x) noexcept {
 
 namespace detail {
 
-/// atan(j / 64) for j = 0..64, from the C library (filled when the library loads).
+/// atan(j / 64) for j = 0..64, from maths::atan2 (filled when the library loads).
 extern const std::array<double, 65> atan_table;
 
 /// atan2(y, x) within about 1e-14 for finite x, y with x != 0 and y != 0: an
@@ -91,7 +93,7 @@ inline double approximate_atan2(double y, double x) noexcept {
 /// input. The level depends on atan2 only through the rounding of t: where an
 /// approximation of t lies more than 1e-7 from every half-integer, its rounding
 /// is the rounding of the exact t (the two differ by less than 1e-9 for
-/// n <= 65536), so the C library's atan2 is called only near a half level or
+/// n <= 65536), so maths::atan2 is called only near a half level or
 /// for non-finite input; on an axis its exact value is known.
 inline std::uint32_t snap_to_level(double y, double x, std::uint32_t n) noexcept {
     if (!(std::isfinite(x) && std::isfinite(y))) return snap_to_level_exact(y, x, n);

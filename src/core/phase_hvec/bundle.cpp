@@ -5,6 +5,7 @@
 
 #include "../cpu/isa.hpp"
 #include "../fatal.hpp"
+#include "../maths/maths.hpp"
 #include "angles.hpp"
 #include "fold.hpp"
 #include "pair_bundle.hpp"
@@ -23,10 +24,10 @@ LevelTables level_tables(std::uint32_t n) {
     LevelTables tables{std::vector<std::int64_t>(n), std::vector<std::int64_t>(n)};
     const double resolution = static_cast<double>(n);
     for (std::uint32_t k = 0; k < n; ++k) {
-        tables.cosine[k] = fold_coordinate(std::cos(level_angle(static_cast<double>(k), resolution)));
+        tables.cosine[k] = fold_coordinate(maths::cos(level_angle(static_cast<double>(k), resolution)));
     }
     for (std::uint32_t k = 0; k < n; ++k) {
-        tables.sine[k] = fold_coordinate(std::sin(level_angle(static_cast<double>(k), resolution)));
+        tables.sine[k] = fold_coordinate(maths::sin(level_angle(static_cast<double>(k), resolution)));
     }
     return tables;
 }

@@ -72,6 +72,14 @@ void fold_packed(std::span<const PhaseHVec> items, const FoldTables& tables, std
         for (std::size_t i = 0; i < count; ++i) sums[i] = packed[a[i]];
         k = 1;
     }
+    for (; k + 8 <= items.size(); k += 8) {
+        const std::uint16_t *a = levels(k), *b = levels(k + 1), *c = levels(k + 2), *d = levels(k + 3);
+        const std::uint16_t *e = levels(k + 4), *f = levels(k + 5), *g = levels(k + 6), *h = levels(k + 7);
+        for (std::size_t i = 0; i < count; ++i) {
+            sums[i] += ((packed[a[i]] + packed[b[i]]) + (packed[c[i]] + packed[d[i]])) +
+                       ((packed[e[i]] + packed[f[i]]) + (packed[g[i]] + packed[h[i]]));
+        }
+    }
     for (; k + 4 <= items.size(); k += 4) {
         const std::uint16_t *a = levels(k), *b = levels(k + 1), *c = levels(k + 2), *d = levels(k + 3);
         for (std::size_t i = 0; i < count; ++i) {

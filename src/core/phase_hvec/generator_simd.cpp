@@ -42,6 +42,24 @@ VK_TARGET_AVX2 inline __m256i next_word_avx2(__m256i s, __m256i& k, __m256i step
     return t;
 }
 
+// For n a power of two (at most 2^16) only the low 16 bits of the mixed word
+// t2 ^ (t2 >> 32) are kept, t2 = t * kMixMultiplier. With t = t_hi 2^32 + t_lo
+// and L = t_lo * m_lo (exact), t2 = L + (t_hi m_lo + t_lo m_hi) 2^32: the low 16
+// bits of t2 are L's, and bits 32..47 are the low 16 bits of
+// (L >> 32) + f2 * m0 + f0 * m2, where f and m are the 16-bit fields of t and of
+// the multiplier (a product mod 2^16 needs only its factors mod 2^16). One
+// 16-bit multiply gives f0 * m2 in field 0 and f2 * m0 in field 2 (`cross`
+// holds m2 in field 0 and m0 in field 2). Bits 16 and up of the result are not
+// the mixed word's and are masked off.
+VK_TARGET_AVX2 inline __m256i low_mixed_bits_avx2(__m256i s, __m256i k, __m256i mix_low, __m256i cross) {
+    __m256i t = _mm256_xor_si256(s, k);
+    t = _mm256_xor_si256(t, _mm256_srli_epi64(t, 29));
+    const __m256i low = _mm256_mul_epu32(t, mix_low);
+    const __m256i fields = _mm256_mullo_epi16(t, cross);
+    const __m256i crossed = _mm256_add_epi64(fields, _mm256_srli_epi64(fields, 32));
+    return _mm256_xor_si256(low, _mm256_add_epi64(_mm256_srli_epi64(low, 32), crossed));
+}
+
 struct Divisor256 {
     __m256i fold, low32, two52_bits;
     __m256d two52, modulus, inverse, zero;
@@ -102,13 +120,25 @@ VK_TARGET_AVX2 void generate_phases_avx2(std::uint16_t* out, std::size_t count, 
                                    static_cast<long long>(k0 + 3 * kIndexStep));
     std::size_t i = 0;
     if ((n & (n - 1)) == 0) {
+        // Even phases in one register, odd in the other: each 64-bit lane then
+        // packs two neighbouring levels into its low 32 bits.
         const __m256i mask = _mm256_set1_epi64x(n - 1);
+        const __m256i cross = _mm256_set1_epi64x(static_cast<long long>(
+            (kMixMultiplier >> 32 & 0xFFFFu) | (kMixMultiplier & 0xFFFFu) << 32));
+        const __m256i step8 = _mm256_set1_epi64x(static_cast<long long>(8 * kIndexStep));
+        __m256i even = _mm256_setr_epi64x(static_cast<long long>(k0), static_cast<long long>(k0 + 2 * kIndexStep),
+                                          static_cast<long long>(k0 + 4 * kIndexStep),
+                                          static_cast<long long>(k0 + 6 * kIndexStep));
+        __m256i odd = _mm256_add_epi64(even, _mm256_set1_epi64x(static_cast<long long>(kIndexStep)));
+        const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
         for (; i + 8 <= count; i += 8) {
-            const __m256i t0 = next_word_avx2(s, k, step, mix_low, mix_high);
-            const __m256i t1 = next_word_avx2(s, k, step, mix_low, mix_high);
-            const __m128i r0 = low_halves_avx2(_mm256_and_si256(t0, mask));
-            const __m128i r1 = low_halves_avx2(_mm256_and_si256(t1, mask));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi32(r0, r1));
+            const __m256i e = _mm256_and_si256(low_mixed_bits_avx2(s, even, mix_low, cross), mask);
+            const __m256i o = _mm256_and_si256(low_mixed_bits_avx2(s, odd, mix_low, cross), mask);
+            even = _mm256_add_epi64(even, step8);
+            odd = _mm256_add_epi64(odd, step8);
+            const __m256i pairs = _mm256_or_si256(e, _mm256_slli_epi64(o, 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                             _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(pairs, low_dwords)));
         }
     } else {
         const Divisor256 divisor{_mm256_set1_epi64x(static_cast<long long>((std::uint64_t{1} << 32) % n)),

@@ -52,23 +52,49 @@ void level_superpose_scalar(const std::uint16_t* const* entries, std::size_t cou
 
 }  // namespace detail
 
+namespace {
+
+// Measured choices (bench/level_kernel_times.cpp, on an AVX-512 Intel core with
+// the AVX2 path forced as well): the AVX-512 kernels win only up to 32 levels,
+// where their tables sit in registers; beyond, the AVX2 kernels' table loads
+// beat their gathers. A vector dot block always fills eight lanes, so for
+// fewer than five entries the step-by-step dots are faster.
+constexpr std::uint32_t kAvx512MaxResolution = 32;
+constexpr std::size_t kMinVectorEntries = 5;
+
+Isa level_kernel_isa(const GridPhasors& grid) noexcept {
+    if (!grid.tabled()) return Isa::scalar;
+    const Isa isa = active_isa();
+    if (isa == Isa::avx512 && grid.resolution() > kAvx512MaxResolution) return Isa::avx2;
+    return isa;
+}
+
+}  // namespace
+
 // The one dispatch point of each kernel. Fast paths read the grid's table, so
-// a grid that computes its phasors on demand always takes the reference.
+// a grid that computes its phasors on demand always takes the reference. The
+// dots of a last group of fewer than kMinVectorEntries entries take the
+// reference too (each entry's dot is its own sum, so the split changes no bit).
 void level_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                 const double* b_re, const double* b_im, std::size_t length, double* out) {
-    const Isa isa = grid.tabled() ? active_isa() : Isa::scalar;
-    switch (isa) {
-        case Isa::avx512: return detail::level_dots_avx512(entries, count, grid, b_re, b_im, length, out);
-        case Isa::avx2: return detail::level_dots_avx2(entries, count, grid, b_re, b_im, length, out);
-        case Isa::scalar: break;
+    const Isa isa = level_kernel_isa(grid);
+    const std::size_t spare = count % 8;
+    const std::size_t vectored = isa == Isa::scalar ? 0 : spare < kMinVectorEntries ? count - spare : count;
+    if (vectored > 0) {
+        if (isa == Isa::avx512) {
+            detail::level_dots_avx512(entries, vectored, grid, b_re, b_im, length, out);
+        } else {
+            detail::level_dots_avx2(entries, vectored, grid, b_re, b_im, length, out);
+        }
     }
-    detail::level_dots_scalar(entries, count, grid, b_re, b_im, length, out);
+    if (vectored < count) {
+        detail::level_dots_scalar(entries + vectored, count - vectored, grid, b_re, b_im, length, out + vectored);
+    }
 }
 
 void level_superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                      const double* weights, std::size_t length, double* acc_re, double* acc_im) {
-    const Isa isa = grid.tabled() ? active_isa() : Isa::scalar;
-    switch (isa) {
+    switch (level_kernel_isa(grid)) {
         case Isa::avx512:
             return detail::level_superpose_avx512(entries, count, grid, weights, length, acc_re, acc_im);
         case Isa::avx2: return detail::level_superpose_avx2(entries, count, grid, weights, length, acc_re, acc_im);

@@ -1,140 +1,253 @@
-// AVX2 forms of the level kernels: four lanes of doubles, table lookups by
-// gather. Dots put one entry in each lane (each lane one entry's own sum over i
-// ascending); the superposition puts one position in each lane (each lane
-// receives the entries in entry order). Every product and sum is its own
-// rounded instruction (no fused multiply-add).
+// AVX2 forms of the level kernels. Table lookups are plain loads, not gathers
+// (a gather costs more than the loads it replaces on most AVX2 cores): a level's
+// [cos sin] pair is one 16-byte load, and at small resolutions two levels' pairs
+// are one 32-byte row of the grid's level-pair table, indexed by both levels at
+// once. Levels come in as 64-bit words of four.
+//
+// Dots keep one entry per lane: two entries' pairs in one register, multiplied
+// by [b_re b_im b_re b_im], and a horizontal add makes each entry's term exactly
+// as the reference does (c * b_re + s * b_im); each lane then adds its own
+// entry's terms over i ascending. The superposition keeps positions in lanes,
+// as [re im] pairs, each receiving the entries in entry order. Every product
+// and sum is its own rounded instruction (no fused multiply-add).
 #include <immintrin.h>
 
-// GCC 12 starts the "undefined" source vector of gathers and permutes as a
-// self-initialised variable and then warns, after inlining, that it may be
-// used uninitialised (or, at low optimisation, that it is); every lane of it
-// is overwritten.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <cstring>
 
 #include "level_kernels.hpp"
+#include "level_tables.hpp"
 
 #define VERRAKIN_AVX2 __attribute__((target("avx2,bmi2")))
+
+static_assert(verrakin::kPairRowsMaxResolution <= 64, "row indices take two levels of at most 6 bits");
 
 namespace verrakin::detail {
 namespace {
 
-VERRAKIN_AVX2 inline __m256d add_term(__m256d sum, const double* cos, const double* sin, __m256i level,
-                                      __m256d b_re, __m256d b_im) {
-    const __m256d c = _mm256_i64gather_pd(cos, level, 8);
-    const __m256d s = _mm256_i64gather_pd(sin, level, 8);
-    return _mm256_add_pd(sum, _mm256_add_pd(_mm256_mul_pd(c, b_re), _mm256_mul_pd(s, b_im)));
+inline std::uint64_t four_levels(const std::uint16_t* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
 }
 
-// Level S of the four 16-bit levels packed in each 64-bit lane.
+// Levels packed into row indices come pre-multiplied by 4 (two spare low bits),
+// so that a row index scaled by 8 in the address is the row's byte offset.
+constexpr unsigned kRowShift = 2;
+
+// The scaled row index of the two levels in field S (16 bits each) of `packed`.
 template <int S>
-VERRAKIN_AVX2 inline __m256i level_in_lane(__m256i packed) {
-    return _mm256_and_si256(_mm256_srli_epi64(packed, 16 * S), _mm256_set1_epi64x(0xFFFF));
+inline std::size_t row_index(std::uint64_t packed, std::uint64_t row_mask) noexcept {
+    return static_cast<std::size_t>((packed >> (16 * S)) & row_mask);
 }
 
-// Four entries per group, two groups side by side; four positions of a group
-// come in with one gather of 64-bit words taken relative to the first entry.
+VERRAKIN_AVX2 inline __m256d row_at(const double* rows, std::size_t scaled_index) {
+    return _mm256_load_pd(rows + scaled_index);
+}
+
+// [cos a, sin a, cos b, sin b] from the pair table.
+VERRAKIN_AVX2 inline __m256d two_pairs(const double* pairs, std::uint64_t a, std::uint64_t b) {
+    const __m128d low = _mm_load_pd(pairs + 2 * a);
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), _mm_load_pd(pairs + 2 * b), 1);
+}
+
+// [b_re[i], b_im[i], b_re[i], b_im[i]].
+VERRAKIN_AVX2 inline __m256d position_b(const double* b_re, const double* b_im, std::size_t i) {
+    return _mm256_blend_pd(_mm256_broadcast_sd(b_re + i), _mm256_broadcast_sd(b_im + i), 0b1010);
+}
+
+// The terms of four entries, from their pairs [e0 e1] and [e2 e3]: lanes hold
+// the terms of entries 0, 2, 1, 3.
+VERRAKIN_AVX2 inline __m256d terms_of(__m256d pairs01, __m256d pairs23, __m256d b) {
+    return _mm256_hadd_pd(_mm256_mul_pd(pairs01, b), _mm256_mul_pd(pairs23, b));
+}
+
+// Eight entries, each lane one entry's sum, over i ascending.
+struct DotSums {
+    __m256d low;   // entries 0, 2, 1, 3
+    __m256d high;  // entries 4, 6, 5, 7
+};
+
+VERRAKIN_AVX2 inline DotSums zero_sums() { return {_mm256_setzero_pd(), _mm256_setzero_pd()}; }
+
+VERRAKIN_AVX2 inline void store_sums(const DotSums& sums, double* out) {
+    _mm256_storeu_pd(out, _mm256_permute4x64_pd(sums.low, 0xD8));
+    _mm256_storeu_pd(out + 4, _mm256_permute4x64_pd(sums.high, 0xD8));
+}
+
+// Small resolutions: entries 2p and 2p+1 share a row, indexed by the two levels
+// at a position taken from one combined word.
 template <int S>
-VERRAKIN_AVX2 inline void add_position(__m256d* sums, const double* cos, const double* sin, const __m256i* packed,
-                                       double b_re, double b_im) {
-    const __m256d re = _mm256_set1_pd(b_re);
-    const __m256d im = _mm256_set1_pd(b_im);
-    for (int g = 0; g < 2; ++g) sums[g] = add_term(sums[g], cos, sin, level_in_lane<S>(packed[g]), re, im);
+VERRAKIN_AVX2 inline void add_row_terms(DotSums& sums, const double* rows, const std::uint64_t* packed,
+                                        std::uint64_t row_mask, __m256d b) {
+    __m256d row[4];
+    for (int p = 0; p < 4; ++p) row[p] = row_at(rows, row_index<S>(packed[p], row_mask));
+    sums.low = _mm256_add_pd(sums.low, terms_of(row[0], row[1], b));
+    sums.high = _mm256_add_pd(sums.high, terms_of(row[2], row[3], b));
 }
 
-VERRAKIN_AVX2 void dots_block(const std::uint16_t* const* entries, const double* cos, const double* sin,
-                              const double* b_re, const double* b_im, std::size_t length, double* out) {
-    const std::uint16_t* base = entries[0];
-    __m256i offsets[2];
-    __m256d sums[2];
-    for (int g = 0; g < 2; ++g) {
-        alignas(32) long long bytes[4];
-        for (int l = 0; l < 4; ++l) {
-            bytes[l] = static_cast<long long>(reinterpret_cast<std::uintptr_t>(entries[4 * g + l]) -
-                                              reinterpret_cast<std::uintptr_t>(base));
-        }
-        offsets[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
-        sums[g] = _mm256_setzero_pd();
-    }
+VERRAKIN_AVX2 void row_dots_block(const std::uint16_t* const* entries, const LevelTables& t, const double* b_re,
+                                  const double* b_im, std::size_t length, double* out) {
+    const std::uint64_t row_mask = ((std::uint64_t{1} << (2 * t.bits)) - 1) << kRowShift;
+    const unsigned high = t.bits + kRowShift;
+    DotSums sums = zero_sums();
     std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
-        __m256i packed[2];
-        for (int g = 0; g < 2; ++g) {
-            packed[g] = _mm256_i64gather_epi64(reinterpret_cast<const long long*>(base + i), offsets[g], 1);
+        std::uint64_t packed[4];
+        for (int p = 0; p < 4; ++p) {
+            packed[p] = four_levels(entries[2 * p] + i) << kRowShift | four_levels(entries[2 * p + 1] + i) << high;
         }
-        add_position<0>(sums, cos, sin, packed, b_re[i], b_im[i]);
-        add_position<1>(sums, cos, sin, packed, b_re[i + 1], b_im[i + 1]);
-        add_position<2>(sums, cos, sin, packed, b_re[i + 2], b_im[i + 2]);
-        add_position<3>(sums, cos, sin, packed, b_re[i + 3], b_im[i + 3]);
+        add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
+        add_row_terms<1>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 1));
+        add_row_terms<2>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 2));
+        add_row_terms<3>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 3));
     }
     for (; i < length; ++i) {
-        const __m256d re = _mm256_set1_pd(b_re[i]);
-        const __m256d im = _mm256_set1_pd(b_im[i]);
-        for (int g = 0; g < 2; ++g) {
-            const __m256i level = _mm256_setr_epi64x(entries[4 * g][i], entries[4 * g + 1][i],
-                                                     entries[4 * g + 2][i], entries[4 * g + 3][i]);
-            sums[g] = add_term(sums[g], cos, sin, level, re, im);
+        std::uint64_t packed[4];
+        for (int p = 0; p < 4; ++p) {
+            packed[p] = std::uint64_t{entries[2 * p][i]} << kRowShift | std::uint64_t{entries[2 * p + 1][i]} << high;
         }
+        add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
     }
-    for (int g = 0; g < 2; ++g) _mm256_storeu_pd(out + 4 * g, sums[g]);
+    store_sums(sums, out);
 }
 
-// Four levels starting at p, widened to one per 32-bit lane.
-VERRAKIN_AVX2 inline __m128i four_levels(const std::uint16_t* p) {
-    return _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+// Larger resolutions: each entry's pair is its own 16-byte load.
+template <int S>
+VERRAKIN_AVX2 inline void add_pair_terms(DotSums& sums, const double* pairs, const std::uint64_t* words, __m256d b) {
+    __m256d two[4];
+    for (int p = 0; p < 4; ++p) {
+        two[p] = two_pairs(pairs, (words[2 * p] >> (16 * S)) & 0xFFFF, (words[2 * p + 1] >> (16 * S)) & 0xFFFF);
+    }
+    sums.low = _mm256_add_pd(sums.low, terms_of(two[0], two[1], b));
+    sums.high = _mm256_add_pd(sums.high, terms_of(two[2], two[3], b));
 }
 
-// R registers of four positions each stay in registers while every entry, in
-// entry order, is added into them.
-template <int R>
-VERRAKIN_AVX2 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const double* cos,
-                                   const double* sin, const double* weights, std::size_t at, double* acc_re,
-                                   double* acc_im) {
-    __m256d re[R], im[R];
-    for (int r = 0; r < R; ++r) {
-        re[r] = _mm256_loadu_pd(acc_re + at + 4 * r);
-        im[r] = _mm256_loadu_pd(acc_im + at + 4 * r);
+VERRAKIN_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const LevelTables& t, const double* b_re,
+                                   const double* b_im, std::size_t length, double* out) {
+    DotSums sums = zero_sums();
+    std::size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint64_t words[8];
+        for (int l = 0; l < 8; ++l) words[l] = four_levels(entries[l] + i);
+        add_pair_terms<0>(sums, t.pairs, words, position_b(b_re, b_im, i));
+        add_pair_terms<1>(sums, t.pairs, words, position_b(b_re, b_im, i + 1));
+        add_pair_terms<2>(sums, t.pairs, words, position_b(b_re, b_im, i + 2));
+        add_pair_terms<3>(sums, t.pairs, words, position_b(b_re, b_im, i + 3));
     }
+    for (; i < length; ++i) {
+        std::uint64_t words[8];
+        for (int l = 0; l < 8; ++l) words[l] = entries[l][i];
+        add_pair_terms<0>(sums, t.pairs, words, position_b(b_re, b_im, i));
+    }
+    store_sums(sums, out);
+}
+
+// Accumulators of four positions as two registers of [re im] pairs:
+// [re0 im0 re1 im1] and [re2 im2 re3 im3].
+VERRAKIN_AVX2 inline void load_pairs(const double* acc_re, const double* acc_im, __m256d* pairs) {
+    const __m256d re = _mm256_loadu_pd(acc_re);
+    const __m256d im = _mm256_loadu_pd(acc_im);
+    const __m256d low = _mm256_unpacklo_pd(re, im);   // re0 im0 re2 im2
+    const __m256d high = _mm256_unpackhi_pd(re, im);  // re1 im1 re3 im3
+    pairs[0] = _mm256_permute2f128_pd(low, high, 0x20);
+    pairs[1] = _mm256_permute2f128_pd(low, high, 0x31);
+}
+
+VERRAKIN_AVX2 inline void store_pairs(const __m256d* pairs, double* acc_re, double* acc_im) {
+    const __m256d low = _mm256_permute2f128_pd(pairs[0], pairs[1], 0x20);   // re0 im0 re2 im2
+    const __m256d high = _mm256_permute2f128_pd(pairs[0], pairs[1], 0x31);  // re1 im1 re3 im3
+    _mm256_storeu_pd(acc_re, _mm256_unpacklo_pd(low, high));
+    _mm256_storeu_pd(acc_im, _mm256_unpackhi_pd(low, high));
+}
+
+// The phasors of one entry's levels at positions at + 4q .. at + 4q + 3, as two
+// [cos sin cos sin] registers: rows of the pair table of consecutive positions,
+// or two pairs each.
+//
+// A row index packs two neighbouring levels a | b << bits; with the word's
+// levels l0..l3 in 16-bit fields, (word << 2) | (word >> (14 - bits)) holds
+// l0 | l1 << bits, scaled by 4, in its low field pair and l2 | l3 << bits in
+// its high one (shifts and ors only: pext is slow on some AVX2 cores).
+struct RowLookup {
+    const double* rows;
+    std::uint64_t row_mask;
+    unsigned down;  // 14 - bits
+
+    VERRAKIN_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
+        const std::uint64_t packed = word << kRowShift | word >> down;
+        out[0] = row_at(rows, static_cast<std::size_t>(packed & row_mask));
+        out[1] = row_at(rows, static_cast<std::size_t>((packed >> 32) & row_mask));
+    }
+};
+
+struct PairLookup {
+    const double* pairs;
+
+    VERRAKIN_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
+        out[0] = two_pairs(pairs, word & 0xFFFF, (word >> 16) & 0xFFFF);
+        out[1] = two_pairs(pairs, (word >> 32) & 0xFFFF, word >> 48);
+    }
+};
+
+// Q groups of four positions stay in registers while every entry, in entry
+// order, is added into them: acc = phasor * w + acc, lane by lane.
+template <int Q, class Lookup>
+VERRAKIN_AVX2 void superpose_block(const std::uint16_t* const* entries, std::size_t count, const Lookup& lookup,
+                                   const double* weights, std::size_t at, double* acc_re, double* acc_im) {
+    __m256d acc[2 * Q];
+    for (int q = 0; q < Q; ++q) load_pairs(acc_re + at + 4 * q, acc_im + at + 4 * q, acc + 2 * q);
     for (std::size_t j = 0; j < count; ++j) {
         const std::uint16_t* p = entries[j] + at;
         const __m256d w = _mm256_set1_pd(weights[j]);
-        for (int r = 0; r < R; ++r) {
-            const __m128i level = four_levels(p + 4 * r);
-            re[r] = _mm256_add_pd(_mm256_mul_pd(_mm256_i32gather_pd(cos, level, 8), w), re[r]);
-            im[r] = _mm256_add_pd(_mm256_mul_pd(_mm256_i32gather_pd(sin, level, 8), w), im[r]);
+        for (int q = 0; q < Q; ++q) {
+            __m256d phasors[2];
+            lookup(four_levels(p + 4 * q), phasors);
+            acc[2 * q] = _mm256_add_pd(_mm256_mul_pd(phasors[0], w), acc[2 * q]);
+            acc[2 * q + 1] = _mm256_add_pd(_mm256_mul_pd(phasors[1], w), acc[2 * q + 1]);
         }
     }
-    for (int r = 0; r < R; ++r) {
-        _mm256_storeu_pd(acc_re + at + 4 * r, re[r]);
-        _mm256_storeu_pd(acc_im + at + 4 * r, im[r]);
-    }
+    for (int q = 0; q < Q; ++q) store_pairs(acc + 2 * q, acc_re + at + 4 * q, acc_im + at + 4 * q);
+}
+
+template <class Lookup>
+VERRAKIN_AVX2 void superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                             const Lookup& lookup, const double* weights, std::size_t length, double* acc_re,
+                             double* acc_im) {
+    std::size_t at = 0;
+    for (; at + 16 <= length; at += 16) superpose_block<4>(entries, count, lookup, weights, at, acc_re, acc_im);
+    for (; at + 4 <= length; at += 4) superpose_block<1>(entries, count, lookup, weights, at, acc_re, acc_im);
+    superpose_tail_positions(entries, count, grid.cosines(), grid.sines(), weights, at, length, acc_re, acc_im);
 }
 
 }  // namespace
 
 VERRAKIN_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
+    if (count == 0) return;
+    const std::shared_ptr<const LevelTables> tables = level_tables(grid);
+    const auto block = tables->rows != nullptr ? row_dots_block : pair_dots_block;
     std::size_t j = 0;
-    for (; j + 8 <= count; j += 8) dots_block(entries + j, grid.cosines(), grid.sines(), b_re, b_im, length, out + j);
+    for (; j + 8 <= count; j += 8) block(entries + j, *tables, b_re, b_im, length, out + j);
     if (j == count) return;
     // The last few entries fill a group whose spare lanes repeat the last
     // entry; lanes are independent sums, so the spare results are dropped.
     const std::uint16_t* group[8];
     double sums[8];
     for (std::size_t l = 0; l < 8; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
-    dots_block(group, grid.cosines(), grid.sines(), b_re, b_im, length, sums);
+    block(group, *tables, b_re, b_im, length, sums);
     for (std::size_t l = 0; j + l < count; ++l) out[j + l] = sums[l];
 }
 
 VERRAKIN_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
                                         const GridPhasors& grid, const double* weights, std::size_t length,
                                         double* acc_re, double* acc_im) {
-    const double* cos = grid.cosines();
-    const double* sin = grid.sines();
-    std::size_t at = 0;
-    for (; at + 16 <= length; at += 16) superpose_block<4>(entries, count, cos, sin, weights, at, acc_re, acc_im);
-    for (; at + 4 <= length; at += 4) superpose_block<1>(entries, count, cos, sin, weights, at, acc_re, acc_im);
-    superpose_tail_positions(entries, count, cos, sin, weights, at, length, acc_re, acc_im);
+    const std::shared_ptr<const LevelTables> tables = level_tables(grid);
+    if (tables->rows != nullptr) {
+        const unsigned bits = tables->bits;
+        const RowLookup lookup{tables->rows, ((std::uint64_t{1} << (2 * bits)) - 1) << kRowShift, 14 - bits};
+        return superpose(entries, count, grid, lookup, weights, length, acc_re, acc_im);
+    }
+    superpose(entries, count, grid, PairLookup{tables->pairs}, weights, length, acc_re, acc_im);
 }
 
 }  // namespace verrakin::detail

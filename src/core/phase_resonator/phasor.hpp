@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 
@@ -16,9 +17,16 @@ struct PhasorVec {
 };
 
 
+/// The cosine and sine of every level of one resolution.
+struct PhasorTable {
+    std::vector<double> cos;
+    std::vector<double> sin;
+};
+
 /// The cosine and sine of every level of one grid, y = (q * 2pi) / n, either
-/// tabled up front (when many snaps will read it) or computed on each request.
-/// Both give the same bits: the same functions of the same angles.
+/// tabled (when many snaps will read it, or when a table for n is cached from
+/// an earlier call) or computed on each request. Both give the same bits: the
+/// same functions of the same angles.
 class GridPhasors {
 public:
     GridPhasors(std::uint32_t n, std::uint64_t expected_lookups);
@@ -29,14 +37,13 @@ public:
     std::uint32_t resolution() const noexcept { return n_; }
     void phasor(std::uint32_t level, double& re, double& im) const noexcept;
     /// Whether the grid is tabled; only then are cosines() and sines() non-null.
-    bool tabled() const noexcept { return !cos_.empty(); }
-    const double* cosines() const noexcept { return tabled() ? cos_.data() : nullptr; }
-    const double* sines() const noexcept { return tabled() ? sin_.data() : nullptr; }
+    bool tabled() const noexcept { return table_ != nullptr; }
+    const double* cosines() const noexcept { return tabled() ? table_->cos.data() : nullptr; }
+    const double* sines() const noexcept { return tabled() ? table_->sin.data() : nullptr; }
 
 private:
     std::uint32_t n_;
-    std::vector<double> cos_;
-    std::vector<double> sin_;
+    std::shared_ptr<const PhasorTable> table_;
 };
 
 /// A raw dot against a vector of `length` phases turned into a similarity:
