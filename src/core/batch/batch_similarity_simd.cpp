@@ -2,6 +2,10 @@
 // chain of additions in index order (see batch_kernels.hpp). What the wider
 // levels buy is more chains in flight and fewer loads per term; no sum is ever
 // split or reordered, so every kernel gives the reference's bits.
+#include <immintrin.h>
+
+#include <cstring>
+
 #include "../cpu/isa.hpp"
 #include "batch_kernels.hpp"
 
@@ -87,6 +91,63 @@ template <std::size_t P>
     }
 }
 
+
+// At n <= 16 with a mirrored table the terms by |d| fit two registers, and one
+// two-register permute looks up eight entries' terms at once. Lane k of a group
+// holds entry k's own chain. One gather reads four consecutive levels (one
+// 8-byte word) of each of the group's eight entries; the 16-bit differences go
+// into the permute's index one position after the other by shifting the word
+// down 16 bits (the permute reads only an index's low four bits).
+template <std::size_t G>
+VK_TARGET_AVX512 inline void sums_by_register_table(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                    std::uint64_t length, const BatchTables& tables,
+                                                    double* sums) noexcept {
+    alignas(64) double terms[16] = {};  // lanes from n up are never indexed: |d| < n
+    for (std::uint32_t d = 0; d < tables.n; ++d) terms[d] = tables.by_difference[d];
+    const __m512d low = _mm512_load_pd(terms);
+    const __m512d high = _mm512_load_pd(terms + 8);
+    // Each entry's address as a byte distance from the first entry's.
+    const auto* base = reinterpret_cast<const char*>(entries[0]);
+    __m512i distance[G];
+    __m512d acc[G];
+    for (std::size_t g = 0; g < G; ++g) {
+        alignas(64) std::int64_t d[8];
+        for (std::size_t k = 0; k < 8; ++k) {
+            d[k] = static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(entries[8 * g + k]) -
+                                             reinterpret_cast<std::uintptr_t>(base));
+        }
+        distance[g] = _mm512_load_si512(d);
+        acc[g] = _mm512_set1_pd(-0.0);
+    }
+    std::uint64_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::int64_t four;
+        std::memcpy(&four, query + i, sizeof four);
+        const __m512i q = _mm512_set1_epi64(four);
+        __m512i index[G];
+        for (std::size_t g = 0; g < G; ++g) {
+            const __m512i e = _mm512_i64gather_epi64(distance[g], base + 2 * i, 1);
+            index[g] = _mm512_abs_epi16(_mm512_sub_epi16(q, e));
+        }
+        for (int t = 0; t < 4; ++t) {
+            for (std::size_t g = 0; g < G; ++g) {
+                acc[g] = _mm512_add_pd(acc[g], _mm512_permutex2var_pd(low, index[g], high));
+                index[g] = _mm512_srli_epi64(index[g], 16);
+            }
+        }
+    }
+    for (std::size_t g = 0; g < G; ++g) _mm512_storeu_pd(sums + 8 * g, acc[g]);
+    // The last positions continue each chain one entry at a time.
+    for (std::size_t k = 0; k < 8 * G; ++k) {
+        double sum = sums[k];
+        for (std::uint64_t p = i; p < length; ++p) {
+            const std::int32_t d = static_cast<std::int32_t>(query[p]) - static_cast<std::int32_t>(entries[k][p]);
+            sum += terms[d < 0 ? -d : d];
+        }
+        sums[k] = sum;
+    }
+}
+
 template <std::size_t K>
 [[gnu::always_inline]] inline void sums_in_groups(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                   std::size_t count, std::uint64_t length, const BatchTables& tables,
@@ -121,7 +182,12 @@ VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint1
 VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
                                         std::size_t count, std::uint64_t length, const BatchTables& tables,
                                         double* sums) noexcept {
-    sums_in_groups<16>(query, entries, count, length, tables, sums);
+    std::size_t j = 0;
+    if (tables.mirrored && tables.n <= 16) {
+        for (; j + 32 <= count; j += 32) sums_by_register_table<4>(query, entries + j, length, tables, sums + j);
+        for (; j + 8 <= count; j += 8) sums_by_register_table<1>(query, entries + j, length, tables, sums + j);
+    }
+    sums_in_groups<16>(query, entries + j, count - j, length, tables, sums + j);
 }
 
 }  // namespace verrakin::detail
