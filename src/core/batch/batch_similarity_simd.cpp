@@ -4,7 +4,12 @@
 // split or reordered, so every kernel gives the reference's bits.
 #include <immintrin.h>
 
+// GCC 12's gather intrinsics leave the unused pass-through operand undefined on
+// purpose, which -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #include <cstring>
+#include <type_traits>
 
 #include "../cpu/isa.hpp"
 #include "batch_kernels.hpp"
@@ -19,15 +24,20 @@ constexpr std::size_t kBlockPositions = 256;
 
 // K entries side by side, one table load per term. The first pass is plain
 // integer arithmetic the compiler vectorises at the target's width; the second
-// is one index load and one table load folded into the addition per term, with
-// K independent chains of additions in flight.
-template <std::size_t K, bool mirrored>
+// adds the terms with K independent chains of additions in flight. Where the
+// table outgrows the first-level cache its loads wait on the second level, and
+// fewer loads pay: a mirrored table is then indexed by |d| < 65536 kept in 16
+// bits ("packed"), one 8-byte load giving four positions' indices taken apart
+// in registers. In cache the extra register work costs more than it saves.
+template <std::size_t K, bool mirrored, bool packed = false>
 [[gnu::always_inline]] inline void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                 std::uint64_t length, const double* by_difference,
                                                 double* sums) noexcept {
+    static_assert(mirrored || !packed, "only |d| fits 16 bits");
+    using Index = std::conditional_t<packed, std::uint16_t, std::int32_t>;
     double acc[K];
     for (std::size_t k = 0; k < K; ++k) acc[k] = -0.0;
-    alignas(64) std::int32_t differences[K][kBlockPositions];
+    alignas(64) Index differences[K][kBlockPositions];
     for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
         const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
                                                                     : kBlockPositions;
@@ -36,10 +46,23 @@ template <std::size_t K, bool mirrored>
             const std::uint16_t* e = entries[k] + first;
             for (std::size_t i = 0; i < count; ++i) {
                 const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
-                differences[k][i] = mirrored ? (d < 0 ? -d : d) : d;
+                differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
             }
         }
-        for (std::size_t i = 0; i < count; ++i) {
+        std::size_t i = 0;
+        if constexpr (packed) {
+            for (; i + 4 <= count; i += 4) {
+                for (std::size_t k = 0; k < K; ++k) {
+                    std::uint64_t four;
+                    __builtin_memcpy(&four, &differences[k][i], sizeof four);
+                    acc[k] += by_difference[four & 0xffff];
+                    acc[k] += by_difference[(four >> 16) & 0xffff];
+                    acc[k] += by_difference[(four >> 32) & 0xffff];
+                    acc[k] += by_difference[four >> 48];
+                }
+            }
+        }
+        for (; i < count; ++i) {
             for (std::size_t k = 0; k < K; ++k) acc[k] += by_difference[differences[k][i]];
         }
     }
@@ -148,6 +171,9 @@ VK_TARGET_AVX512 inline void sums_by_register_table(const std::uint16_t* query, 
     }
 }
 
+// The largest n whose mirrored table (8n bytes) stays in a 32 KB first-level cache.
+constexpr std::uint32_t kMaxInCacheResolution = 4096;
+
 template <std::size_t K>
 [[gnu::always_inline]] inline void sums_in_groups(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                   std::size_t count, std::uint64_t length, const BatchTables& tables,
@@ -155,6 +181,11 @@ template <std::size_t K>
     std::size_t j = 0;
     if (tables.pairs != nullptr) {
         for (; j + K <= count; j += K) sums_by_pair<K / 2>(query, entries + j, length, tables, sums + j);
+    }
+    if (tables.mirrored && tables.n > kMaxInCacheResolution) {
+        for (; j + K <= count; j += K) {
+            sums_by_term<K, true, true>(query, entries + j, length, tables.by_difference, sums + j);
+        }
     }
     if (tables.mirrored) {
         for (; j + K <= count; j += K) sums_by_term<K, true>(query, entries + j, length, tables.by_difference, sums + j);
