@@ -17,7 +17,7 @@
 
 #include "../src/core/cpu/isa.hpp"
 #include "../src/core/phase_resonator/level_kernels.hpp"
-#include "../src/core/phase_resonator/level_tables.hpp"
+#include "../src/core/phase_resonator/phasor_pairs.hpp"
 
 using namespace verrakin;
 
@@ -109,7 +109,7 @@ int main() {
             std::printf("%-22s %-7s %12.3f %14.3f\n", label, p.name, dots, superpose);
         }
         if (supported_isa() >= Isa::avx2) {
-            const auto tables = level_tables(grid);
+            const auto tables = phasor_pairs(grid);
             volatile double sink = 0;
             const double floor = best_ns([&] {
                 sink = lookup_floor(entries.data(), s.count, tables->pairs, s.length);

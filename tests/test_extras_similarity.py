@@ -12,8 +12,8 @@ from helpers import NS, bits, vec
 from verrakin import PhaseHVec
 from verrakin_extras import best_match, from_levels, similarities, similarity_matrix
 
-# Entry counts around the kernels' groups (8, 4, 2, 1) and blocks (64).
-COUNTS = [0, 1, 2, 3, 7, 8, 9, 17, 64, 65, 131]
+# Entry counts around the kernels' groups (32, 16, 8, 4, 2, 1) and blocks (64).
+COUNTS = [0, 1, 2, 3, 7, 8, 9, 17, 32, 33, 41, 64, 65, 131]
 
 
 def loop(query, vectors):
@@ -35,6 +35,16 @@ def test_every_group_and_block_size(count):
     got = similarities(query, vectors)
     assert type(got) is list and all(type(x) is float for x in got)
     assert [bits(x) for x in got] == loop(query, vectors)
+
+
+# Each way of looking terms up: in registers (n <= 16), through pairs, by index
+# in and beyond the first-level cache; lengths leave partial groups of positions.
+@pytest.mark.parametrize("n", [2, 7, 16, 17, 256, 4096, 4097, 65536])
+@pytest.mark.parametrize("dim", [6, 259])
+def test_every_lookup_with_full_groups_of_entries(n, dim):
+    query = PhaseHVec.random(dim, n, 5)
+    vectors = [PhaseHVec.random(dim, n, 500 + s) for s in range(41)]
+    assert [bits(x) for x in similarities(query, vectors)] == loop(query, vectors)
 
 
 def test_the_undreduced_difference_and_exact_values():

@@ -4,6 +4,7 @@
 
 #include "../core/cpu/isa.hpp"
 #include "../core/maths/maths.hpp"
+#include "../module/convert.hpp"
 #include "../module/init_once.hpp"
 #include "call_helpers.hpp"
 #include "entries.hpp"
@@ -81,6 +82,7 @@ PyRef new_str(const char* text) { return expect_new(PyUnicode_FromString(text));
 int module_exec(PyObject* module) {
     return entry_point_status([&]() -> CallResult {
         VK_TRY(phasehvec_type_or_error());
+        VK_TRY(obtain_sequence_type());  // here, never in the middle of a call
         VK_TRY(ready_buffer_export_type());
         if (PyModule_AddStringConstant(module, "__doc__", kModuleDoc) != 0) return unexpected(take_exception());
         PyRef all = expect_new(PyList_New(0));

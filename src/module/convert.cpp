@@ -72,11 +72,19 @@ PendingException not_a_sequence(PyObject* object) {
     return PendingException::type_mismatch(object, "Sequence");
 }
 
-// An interrupt or an exit request, which a call must not swallow.
-bool is_interrupt(PendingException& error) {
-    PyObject* instance = error.instance();
-    return PyErr_GivenExceptionMatches(instance, PyExc_KeyboardInterrupt) ||
-           PyErr_GivenExceptionMatches(instance, PyExc_SystemExit);
+// A failed length is only a missing hint, unless it is an interrupt or an exit
+// request, which a call must not swallow. Out of line, like the failures of
+// read_integer: extract_sequence's frame is on the stack during iteration.
+VK_NOINLINE VK_COLD PyResult<Ok> length_failure() {
+    std::optional<PendingException> error = fetch_exception();
+    if (error) {
+        PyObject* instance = error->instance();
+        if (PyErr_GivenExceptionMatches(instance, PyExc_KeyboardInterrupt) ||
+            PyErr_GivenExceptionMatches(instance, PyExc_SystemExit)) {
+            return unexpected(std::move(*error));
+        }
+    }
+    return Ok{};
 }
 
 bool is_phase_hvec(PyObject* object) {
@@ -98,12 +106,9 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
     std::vector<T> items;
     // The length is only a hint for reserving room, and may lie; iteration
     // decides, so a hint is never trusted beyond a modest reservation.
-    // A failing length is dropped, unless it is an interrupt or exit request.
     const Py_ssize_t size = PyObject_Size(object);
     if (size < 0) {
-        if (std::optional<PendingException> error = fetch_exception(); error && is_interrupt(*error)) {
-            return unexpected(std::move(*error));
-        }
+        VK_TRY(length_failure());
     } else {
         items.reserve(std::min(static_cast<std::size_t>(size), kMaxReservedItems));
     }

@@ -140,11 +140,11 @@ PendingException PendingException::panic(std::string message) {
 }
 
 PendingException PendingException::type_mismatch(PyObject* object, PyObject* target) {
-    return PendingException(Mismatch{PyRef::borrow(object), PyRef::borrow(target), {}});
+    return PendingException(Mismatch{PyRef::borrow(object), PyRef::borrow(target), nullptr});
 }
 
-PendingException PendingException::type_mismatch(PyObject* object, std::string target_name) {
-    return PendingException(Mismatch{PyRef::borrow(object), PyRef{}, std::move(target_name)});
+PendingException PendingException::type_mismatch(PyObject* object, const char* target_name) {
+    return PendingException(Mismatch{PyRef::borrow(object), PyRef{}, target_name});
 }
 
 // Runs the lazy maker: the type and its argument, raised with PyErr_SetObject.
@@ -165,7 +165,7 @@ void PendingException::raise_lazy() {
         auto& mismatch = std::get<Mismatch>(state_);
         type = PyRef::borrow(PyExc_TypeError);
         const std::string target =
-            mismatch.target ? target_name(mismatch.target.get()) : mismatch.target_name;
+            mismatch.target ? target_name(mismatch.target.get()) : std::string(mismatch.target_name);
         argument = new_str(mismatch_message(mismatch.object.get(), target));
     }
     if (type_has_flag(type.get(), Py_TPFLAGS_TYPE_SUBCLASS) &&

@@ -21,8 +21,8 @@ public:
     static PendingException lazy(PyObject* type, std::string message);
     /// "'<type>' object is not an instance of '<target>'", composed when raised.
     static PendingException type_mismatch(PyObject* object, PyObject* target);
-    /// The same for a target known only by its name.
-    static PendingException type_mismatch(PyObject* object, std::string target_name);
+    /// The same for a target known only by its name (a static text).
+    static PendingException type_mismatch(PyObject* object, const char* target_name);
     /// pyo3_runtime.PanicException raised with the tuple (message,).
     static PendingException panic(std::string message);
     /// A PhaseError, raised as ValueError with its text.
@@ -44,10 +44,12 @@ private:
         PyObject* type;  // a built-in exception type, or null for the panic type
         std::string message;
     };
+    // No larger than Lazy: every PyResult holds one, and recursion through
+    // callbacks stacks many of them.
     struct Mismatch {
         PyRef object;
         PyRef target;             // or null, and then
-        std::string target_name;  // the target's name
+        const char* target_name;  // the target's name
     };
     struct Normalized {
         PyRef type;

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "../core/platform/compiler.hpp"
 #include "../core/phase_hvec/algebra.hpp"
 #include "../core/phase_hvec/bundle.hpp"
 #include "../core/phase_hvec/generator.hpp"
@@ -48,6 +49,23 @@ CallResult wrap_core(Expected<PhaseHVec, PhaseError> result) {
     return wrap(std::move(result).value());
 }
 
+// The computations, out of line: an entry's frame is on the stack while its
+// arguments' conversions call back into Python, and recursion through it must
+// stay cheap.
+VK_NOINLINE CallResult random_result(std::uint64_t dim, std::uint32_t n, std::uint64_t seed) {
+    SignalCheck signals;
+    auto record = random_vector(dim, n, seed, signals.check());
+    if (!record) return unexpected(signals.take(record.error()));
+    return wrap(std::move(record).value());
+}
+
+VK_NOINLINE CallResult bundle_result(const std::vector<PhaseHVec>& items) {
+    SignalCheck signals;
+    auto record = bundle(items, signals.check());
+    if (!record) return unexpected(signals.take(record.error()));
+    return wrap(std::move(record).value());
+}
+
 }  // namespace
 
 PyObject* phasehvec_random(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -60,10 +78,7 @@ PyObject* phasehvec_random(PyObject*, PyObject* args, PyObject* kwargs) {
         VK_TRY_ASSIGN(n, for_argument("n", to_u32(slots[1].get())));
         std::uint64_t seed = 0;
         VK_TRY_ASSIGN(seed, for_argument("seed", to_u64(slots[2].get())));
-        SignalCheck signals;
-        auto record = random_vector(dim, n, seed, signals.check());
-        if (!record) return unexpected(signals.take(record.error()));
-        return wrap(std::move(record).value());
+        return random_result(dim, n, seed);
     });
 }
 
@@ -99,10 +114,7 @@ PyObject* phasehvec_bundle(PyObject*, PyObject* args, PyObject* kwargs) {
         ElementHolds holds;  // outlives the records that read the items in place
         std::vector<PhaseHVec> items;
         VK_TRY_ASSIGN(items, for_argument("items", extract_vector_list(slots[0].get(), holds)));
-        SignalCheck signals;
-        auto record = bundle(items, signals.check());
-        if (!record) return unexpected(signals.take(record.error()));
-        return wrap(std::move(record).value());
+        return bundle_result(items);
     });
 }
 

@@ -2,6 +2,7 @@
 #include <array>
 
 #include "../core/phase_resonator/factorize.hpp"
+#include "../core/platform/compiler.hpp"
 #include "binder.hpp"
 #include "convert.hpp"
 #include "phase_hvec_methods.hpp"
@@ -27,6 +28,16 @@ PyRef result_list(const std::vector<FactorResult>& results) {
     return list;
 }
 
+// Out of line: the entry's frame is on the stack while the arguments'
+// conversions call back into Python, and recursion through it must stay cheap.
+VK_NOINLINE CallResult factorize_result(const PhaseHVec& composite, const std::vector<Codebook>& codebooks,
+                                              std::uint64_t max_iter) {
+    SignalCheck signals;
+    auto results = factorize(composite, codebooks, max_iter, signals.check());
+    if (!results) return unexpected(signals.take());
+    return result_list(results.value());
+}
+
 }  // namespace
 
 PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -42,10 +53,7 @@ PyObject* resonator_factorize(PyObject*, PyObject* args, PyObject* kwargs) {
         if (slots[2]) {
             VK_TRY_ASSIGN(max_iter, for_argument("max_iter", to_u64(slots[2].get())));
         }
-        SignalCheck signals;
-        auto results = factorize(composite.record(), codebooks, max_iter, signals.check());
-        if (!results) return unexpected(signals.take());
-        return result_list(results.value());
+        return factorize_result(composite.record(), codebooks, max_iter);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "../cpu/isa.hpp"
@@ -48,12 +49,26 @@ namespace {
 // cos(level_angle(d, n)) for every difference d = -(n-1) .. n-1, at index
 // d + n - 1: the very terms similarity() adds, from the same maths call.
 // At n up to kMaxPairResolution the pair table follows, copied from it.
-using CosineTable = std::vector<double>;
+struct CosineTable {
+    std::vector<double> values;
+    // Whether every term has the bits of its mirror. cos is even and the angle
+    // of -d is the negated angle of d (each rounding is symmetric), so an exact
+    // cos makes the table mirrored; it is checked once, when the table is built.
+    bool mirrored = false;
+};
+
+bool is_mirrored(const std::vector<double>& values, std::uint32_t n) noexcept {
+    const double* by_difference = values.data() + (n - 1);
+    for (std::int64_t d = 1; d < static_cast<std::int64_t>(n); ++d) {
+        if (std::memcmp(&by_difference[d], &by_difference[-d], sizeof(double)) != 0) return false;
+    }
+    return true;
+}
 
 CosineTable cosine_table(std::uint32_t n) {
     const std::size_t width = 2 * std::size_t{n} - 1;
     const std::size_t pairs = n <= detail::kMaxPairResolution ? width * width : 0;
-    CosineTable table(width + 2 * pairs);
+    std::vector<double> table(width + 2 * pairs);
     const double resolution = static_cast<double>(n);
     for (std::size_t j = 0; j < width; ++j) {
         const double d = static_cast<double>(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(n - 1));
@@ -66,21 +81,11 @@ CosineTable cosine_table(std::uint32_t n) {
             *pair++ = table[d1];
         }
     }
-    return table;
+    const bool mirrored = is_mirrored(table, n);
+    return CosineTable{std::move(table), mirrored};
 }
 
 TableCache<CosineTable> batch_tables;
-
-// Whether every term has the bits of its mirror. cos is even and the angle of
-// -d is the negated angle of d (each rounding is symmetric), so an exact cos
-// makes the table mirrored; it is checked rather than assumed.
-bool mirrored(const CosineTable& table, std::uint32_t n) noexcept {
-    const double* by_difference = table.data() + (n - 1);
-    for (std::int64_t d = 1; d < static_cast<std::int64_t>(n); ++d) {
-        if (std::memcmp(&by_difference[d], &by_difference[-d], sizeof(double)) != 0) return false;
-    }
-    return true;
-}
 
 // Entries per kernel call: the unit between polls of the caller's check.
 constexpr std::size_t kBlockEntries = 64;
@@ -97,8 +102,9 @@ Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<con
     const std::uint32_t n = query.n;
     const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
     const std::size_t width = 2 * std::size_t{n} - 1;
-    const detail::BatchTables tables{table->data() + (n - 1), table->size() > width ? table->data() + width : nullptr,
-                                     n, mirrored(*table, n)};
+    const double* values = table->values.data();
+    const detail::BatchTables tables{values + (n - 1), table->values.size() > width ? values + width : nullptr, n,
+                                     table->mirrored};
     const detail::BatchKernel kernel = detail::batch_kernel();
     const double divisor = static_cast<double>(query.dim);
     std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));

@@ -2,7 +2,16 @@
 // chain of additions in index order (see batch_kernels.hpp). What the wider
 // levels buy is more chains in flight and fewer loads per term; no sum is ever
 // split or reordered, so every kernel gives the reference's bits.
+#include "../platform/compiler.hpp"
+
+#if VK_X86_64
+#include <immintrin.h>
+#endif
+
+VK_ALLOW_UNDEFINED_INTRINSIC_OPERANDS
+
 #include <cstring>
+#include <type_traits>
 
 #include "../cpu/isa.hpp"
 #include "batch_kernels.hpp"
@@ -17,15 +26,20 @@ constexpr std::size_t kBlockPositions = 256;
 
 // K entries side by side, one table load per term. The first pass is plain
 // integer arithmetic the compiler vectorises at the target's width; the second
-// is one index load and one table load folded into the addition per term, with
-// K independent chains of additions in flight.
-template <std::size_t K, bool mirrored>
+// adds the terms with K independent chains of additions in flight. Where the
+// table outgrows the first-level cache its loads wait on the second level, and
+// fewer loads pay: a mirrored table is then indexed by |d| < 65536 kept in 16
+// bits ("packed"), one 8-byte load giving four positions' indices taken apart
+// in registers. In cache the extra register work costs more than it saves.
+template <std::size_t K, bool mirrored, bool packed = false>
 VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                 std::uint64_t length, const double* by_difference,
                                                 double* sums) noexcept {
+    static_assert(mirrored || !packed, "only |d| fits 16 bits");
+    using Index = std::conditional_t<packed, std::uint16_t, std::int32_t>;
     double acc[K];
     for (std::size_t k = 0; k < K; ++k) acc[k] = -0.0;
-    alignas(64) std::int32_t differences[K][kBlockPositions];
+    alignas(64) Index differences[K][kBlockPositions];
     for (std::uint64_t first = 0; first < length; first += kBlockPositions) {
         const std::size_t count = length - first < kBlockPositions ? static_cast<std::size_t>(length - first)
                                                                     : kBlockPositions;
@@ -34,10 +48,23 @@ VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16
             const std::uint16_t* e = entries[k] + first;
             for (std::size_t i = 0; i < count; ++i) {
                 const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
-                differences[k][i] = mirrored ? (d < 0 ? -d : d) : d;
+                differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
             }
         }
-        for (std::size_t i = 0; i < count; ++i) {
+        std::size_t i = 0;
+        if constexpr (packed) {
+            for (; i + 4 <= count; i += 4) {
+                for (std::size_t k = 0; k < K; ++k) {
+                    std::uint64_t four;
+                    std::memcpy(&four, &differences[k][i], sizeof four);
+                    acc[k] += by_difference[four & 0xffff];
+                    acc[k] += by_difference[(four >> 16) & 0xffff];
+                    acc[k] += by_difference[(four >> 32) & 0xffff];
+                    acc[k] += by_difference[four >> 48];
+                }
+            }
+        }
+        for (; i < count; ++i) {
             for (std::size_t k = 0; k < K; ++k) acc[k] += by_difference[differences[k][i]];
         }
     }
@@ -89,6 +116,69 @@ VK_ALWAYS_INLINE void sums_by_pair(const std::uint16_t* query, const std::uint16
     }
 }
 
+
+#if VK_X86_64
+// At n <= 16 with a mirrored table the terms by |d| fit two registers, and one
+// two-register permute looks up eight entries' terms at once. Lane k of a group
+// holds entry k's own chain. One gather reads four consecutive levels (one
+// 8-byte word) of each of the group's eight entries; the 16-bit differences go
+// into the permute's index one position after the other by shifting the word
+// down 16 bits (the permute reads only an index's low four bits).
+template <std::size_t G>
+VK_TARGET_AVX512 inline void sums_by_register_table(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                    std::uint64_t length, const BatchTables& tables,
+                                                    double* sums) noexcept {
+    alignas(64) double terms[16] = {};  // lanes from n up are never indexed: |d| < n
+    for (std::uint32_t d = 0; d < tables.n; ++d) terms[d] = tables.by_difference[d];
+    const __m512d low = _mm512_load_pd(terms);
+    const __m512d high = _mm512_load_pd(terms + 8);
+    // Each entry's address as a byte distance from the first entry's.
+    const auto* base = reinterpret_cast<const char*>(entries[0]);
+    __m512i distance[G];
+    __m512d acc[G];
+    for (std::size_t g = 0; g < G; ++g) {
+        alignas(64) std::int64_t d[8];
+        for (std::size_t k = 0; k < 8; ++k) {
+            d[k] = static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(entries[8 * g + k]) -
+                                             reinterpret_cast<std::uintptr_t>(base));
+        }
+        distance[g] = _mm512_load_si512(d);
+        acc[g] = _mm512_set1_pd(-0.0);
+    }
+    std::uint64_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::int64_t four;
+        std::memcpy(&four, query + i, sizeof four);
+        const __m512i q = _mm512_set1_epi64(four);
+        __m512i index[G];
+        for (std::size_t g = 0; g < G; ++g) {
+            const __m512i e = _mm512_i64gather_epi64(distance[g], base + 2 * i, 1);
+            index[g] = _mm512_abs_epi16(_mm512_sub_epi16(q, e));
+        }
+        for (int t = 0; t < 4; ++t) {
+            for (std::size_t g = 0; g < G; ++g) {
+                acc[g] = _mm512_add_pd(acc[g], _mm512_permutex2var_pd(low, index[g], high));
+                index[g] = _mm512_srli_epi64(index[g], 16);
+            }
+        }
+    }
+    for (std::size_t g = 0; g < G; ++g) _mm512_storeu_pd(sums + 8 * g, acc[g]);
+    // The last positions continue each chain one entry at a time.
+    for (std::size_t k = 0; k < 8 * G; ++k) {
+        double sum = sums[k];
+        for (std::uint64_t p = i; p < length; ++p) {
+            const std::int32_t d = static_cast<std::int32_t>(query[p]) - static_cast<std::int32_t>(entries[k][p]);
+            sum += terms[d < 0 ? -d : d];
+        }
+        sums[k] = sum;
+    }
+}
+
+#endif
+
+// The largest n whose mirrored table (8n bytes) stays in a 32 KB first-level cache.
+constexpr std::uint32_t kMaxInCacheResolution = 4096;
+
 template <std::size_t K>
 VK_ALWAYS_INLINE void sums_in_groups(const std::uint16_t* query, const std::uint16_t* const* entries,
                                                   std::size_t count, std::uint64_t length, const BatchTables& tables,
@@ -96,6 +186,11 @@ VK_ALWAYS_INLINE void sums_in_groups(const std::uint16_t* query, const std::uint
     std::size_t j = 0;
     if (tables.pairs != nullptr) {
         for (; j + K <= count; j += K) sums_by_pair<K / 2>(query, entries + j, length, tables, sums + j);
+    }
+    if (tables.mirrored && tables.n > kMaxInCacheResolution) {
+        for (; j + K <= count; j += K) {
+            sums_by_term<K, true, true>(query, entries + j, length, tables.by_difference, sums + j);
+        }
     }
     if (tables.mirrored) {
         for (; j + K <= count; j += K) sums_by_term<K, true>(query, entries + j, length, tables.by_difference, sums + j);
@@ -125,8 +220,14 @@ VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint1
 VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
                                         std::size_t count, std::uint64_t length, const BatchTables& tables,
                                         double* sums) noexcept {
-    sums_in_groups<16>(query, entries, count, length, tables, sums);
+    std::size_t j = 0;
+    if (tables.mirrored && tables.n <= 16) {
+        for (; j + 32 <= count; j += 32) sums_by_register_table<4>(query, entries + j, length, tables, sums + j);
+        for (; j + 8 <= count; j += 8) sums_by_register_table<1>(query, entries + j, length, tables, sums + j);
+    }
+    sums_in_groups<16>(query, entries + j, count - j, length, tables, sums + j);
 }
+
 #endif
 
 }  // namespace verrakin::detail

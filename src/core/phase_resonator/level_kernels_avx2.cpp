@@ -16,7 +16,7 @@
 
 #include "../platform/compiler.hpp"
 #include "level_kernels.hpp"
-#include "level_tables.hpp"
+#include "phasor_pairs.hpp"
 
 
 static_assert(verrakin::kPairRowsMaxResolution <= 64, "row indices take two levels of at most 6 bits");
@@ -85,7 +85,7 @@ VK_TARGET_AVX2 inline void add_row_terms(DotSums& sums, const double* rows, cons
     sums.high = _mm256_add_pd(sums.high, terms_of(row[2], row[3], b));
 }
 
-VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const LevelTables& t, const double* b_re,
+VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t, const double* b_re,
                                   const double* b_im, std::size_t length, double* out) {
     const std::uint64_t row_mask = ((std::uint64_t{1} << (2 * t.bits)) - 1) << kRowShift;
     const unsigned high = t.bits + kRowShift;
@@ -122,7 +122,7 @@ VK_TARGET_AVX2 inline void add_pair_terms(DotSums& sums, const double* pairs, co
     sums.high = _mm256_add_pd(sums.high, terms_of(two[2], two[3], b));
 }
 
-VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const LevelTables& t, const double* b_re,
+VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t, const double* b_re,
                                    const double* b_im, std::size_t length, double* out) {
     DotSums sums = zero_sums();
     std::size_t i = 0;
@@ -224,7 +224,7 @@ VK_TARGET_AVX2 void superpose(const std::uint16_t* const* entries, std::size_t c
 VK_TARGET_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
     if (count == 0) return;
-    const std::shared_ptr<const LevelTables> tables = level_tables(grid);
+    const std::shared_ptr<const PhasorPairs> tables = phasor_pairs(grid);
     const auto block = tables->rows != nullptr ? row_dots_block : pair_dots_block;
     std::size_t j = 0;
     for (; j + 8 <= count; j += 8) block(entries + j, *tables, b_re, b_im, length, out + j);
@@ -241,7 +241,7 @@ VK_TARGET_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::si
 VK_TARGET_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
                                         const GridPhasors& grid, const double* weights, std::size_t length,
                                         double* acc_re, double* acc_im) {
-    const std::shared_ptr<const LevelTables> tables = level_tables(grid);
+    const std::shared_ptr<const PhasorPairs> tables = phasor_pairs(grid);
     if (tables->rows != nullptr) {
         const unsigned bits = tables->bits;
         const RowLookup lookup{tables->rows, ((std::uint64_t{1} << (2 * bits)) - 1) << kRowShift, 14 - bits};

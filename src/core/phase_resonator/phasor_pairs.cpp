@@ -1,4 +1,4 @@
-#include "level_tables.hpp"
+#include "phasor_pairs.hpp"
 
 #include <cstdint>
 
@@ -8,7 +8,7 @@
 namespace verrakin {
 namespace {
 
-TableCache<LevelTables> level_table_cache;
+TableCache<PhasorPairs> phasor_pair_cache;
 
 unsigned bits_for(std::uint32_t n) noexcept {
     unsigned bits = 0;
@@ -24,10 +24,10 @@ std::size_t aligned_start(const double* p) noexcept {
 
 }  // namespace
 
-std::shared_ptr<const LevelTables> level_tables(const GridPhasors& grid) {
+std::shared_ptr<const PhasorPairs> phasor_pairs(const GridPhasors& grid) {
     const std::uint32_t n = grid.resolution();
     auto build = [&grid, n] {
-        auto tables = std::make_shared<LevelTables>();
+        auto tables = std::make_shared<PhasorPairs>();
         const double* cos = grid.cosines();
         const double* sin = grid.sines();
         const bool rows = n <= kPairRowsMaxResolution;
@@ -54,12 +54,12 @@ std::shared_ptr<const LevelTables> level_tables(const GridPhasors& grid) {
         }
         tables->rows = rows ? row_table : nullptr;
         tables->pairs = pair_table;
-        return std::shared_ptr<const LevelTables>(std::move(tables));
+        return std::shared_ptr<const PhasorPairs>(std::move(tables));
     };
-    if (auto cached = level_table_cache.find(n)) return cached;
+    if (auto cached = phasor_pair_cache.find(n)) return cached;
     const std::uint64_t rows = n <= kPairRowsMaxResolution ? std::uint64_t{1} << (2 * bits_for(n)) : 0;
     const std::uint64_t doubles = 4 * rows + 2 * std::uint64_t{n};
-    return level_table_cache.publish(
+    return phasor_pair_cache.publish(
         n, naming_allocation(8 * doubles, doubles, "resonator level pair table values", build));
 }
 
