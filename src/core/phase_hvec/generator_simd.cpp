@@ -42,17 +42,70 @@ VK_TARGET_AVX2 inline __m256i next_word_avx2(__m256i s, __m256i& k, __m256i step
 // and L = t_lo * m_lo (exact), t2 = L + (t_hi m_lo + t_lo m_hi) 2^32: the low 16
 // bits of t2 are L's, and bits 32..47 are the low 16 bits of
 // (L >> 32) + f2 * m0 + f0 * m2, where f and m are the 16-bit fields of t and of
-// the multiplier (a product mod 2^16 needs only its factors mod 2^16). One
-// 16-bit multiply gives f0 * m2 in field 0 and f2 * m0 in field 2 (`cross`
-// holds m2 in field 0 and m0 in field 2). Bits 16 and up of the result are not
-// the mixed word's and are masked off.
-VK_TARGET_AVX2 inline __m256i low_mixed_bits_avx2(__m256i s, __m256i k, __m256i mix_low, __m256i cross) {
+// the multiplier (a product mod 2^16 needs only its factors mod 2^16, signed or
+// not). A byte shuffle moves f0 and f2 to fields 2 and 3, where one
+// multiply-add by `cross` (0, 0, m2, m0) leaves f0 m2 + f2 m0 in the high half
+// and 0 in the low half. The result holds the mixed word's bits 0..15 in field
+// 0 and its bits 32..47 in field 2, still to be combined (see pack_pairs_avx2).
+VK_TARGET_AVX2 inline __m256i mixed_fields_avx2(__m256i s, __m256i k, __m256i mix_low, __m256i gather_fields,
+                                                __m256i cross) {
     __m256i t = _mm256_xor_si256(s, k);
     t = _mm256_xor_si256(t, _mm256_srli_epi64(t, 29));
     const __m256i low = _mm256_mul_epu32(t, mix_low);
-    const __m256i fields = _mm256_mullo_epi16(t, cross);
-    const __m256i crossed = _mm256_add_epi64(fields, _mm256_srli_epi64(fields, 32));
-    return _mm256_xor_si256(low, _mm256_add_epi64(_mm256_srli_epi64(low, 32), crossed));
+    return _mm256_add_epi64(low, _mm256_madd_epi16(_mm256_shuffle_epi8(t, gather_fields), cross));
+}
+
+// Two outputs of mixed_fields_avx2 for neighbouring phases (even, odd),
+// interleaved: fields 0..3 of each lane hold even's 0, odd's 0, even's 2, odd's 2.
+VK_TARGET_AVX2 inline __m256i interleave_avx2(__m256i even, __m256i odd) {
+    return _mm256_blend_epi16(even, _mm256_slli_epi64(odd, 16), 0xAA);
+}
+
+// Sixteen levels from two interleaved groups of eight: the low halves of both
+// groups' lanes xored with their high halves give the mixed words' low 16 bits,
+// pairs of neighbouring levels, put in order and masked to n levels.
+template <bool kFullRange>
+VK_TARGET_AVX2 inline __m256i sixteen_levels_avx2(__m256i group0, __m256i group1, __m256i mask) {
+    const __m256i low = _mm256_blend_epi32(group0, _mm256_slli_epi64(group1, 32), 0xAA);
+    const __m256i high = _mm256_blend_epi32(_mm256_srli_epi64(group0, 32), group1, 0xAA);
+    const __m256i levels =
+        _mm256_permutevar8x32_epi32(_mm256_xor_si256(low, high), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    return kFullRange ? levels : _mm256_and_si256(levels, mask);
+}
+
+// The generator for n = 2^b, 16 phases a step: even and odd phases of two
+// groups of eight in four registers of indices.
+template <bool kFullRange>
+VK_TARGET_AVX2 std::size_t generate_power_of_two_avx2(std::uint16_t* out, std::size_t count, std::uint64_t k0,
+                                                      std::uint32_t n, __m256i s) {
+    const __m256i mask = _mm256_set1_epi16(static_cast<short>(n - 1));
+    const __m256i mix_low = _mm256_set1_epi64x(static_cast<long long>(kMixMultiplier & 0xFFFFFFFFu));
+    const __m256i gather_fields = _mm256_setr_epi8(-1, -1, -1, -1, 0, 1, 4, 5, -1, -1, -1, -1, 8, 9, 12, 13,
+                                                   -1, -1, -1, -1, 0, 1, 4, 5, -1, -1, -1, -1, 8, 9, 12, 13);
+    const __m256i cross = _mm256_set1_epi64x(
+        static_cast<long long>((kMixMultiplier >> 32 & 0xFFFFu) << 32 | (kMixMultiplier & 0xFFFFu) << 48));
+    const __m256i step = _mm256_set1_epi64x(static_cast<long long>(16 * kIndexStep));
+    const __m256i one = _mm256_set1_epi64x(static_cast<long long>(kIndexStep));
+    const __m256i eight = _mm256_set1_epi64x(static_cast<long long>(8 * kIndexStep));
+    __m256i even0 = _mm256_setr_epi64x(static_cast<long long>(k0), static_cast<long long>(k0 + 2 * kIndexStep),
+                                       static_cast<long long>(k0 + 4 * kIndexStep),
+                                       static_cast<long long>(k0 + 6 * kIndexStep));
+    __m256i odd0 = _mm256_add_epi64(even0, one);
+    __m256i even1 = _mm256_add_epi64(even0, eight);
+    __m256i odd1 = _mm256_add_epi64(odd0, eight);
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i group0 = interleave_avx2(mixed_fields_avx2(s, even0, mix_low, gather_fields, cross),
+                                               mixed_fields_avx2(s, odd0, mix_low, gather_fields, cross));
+        const __m256i group1 = interleave_avx2(mixed_fields_avx2(s, even1, mix_low, gather_fields, cross),
+                                               mixed_fields_avx2(s, odd1, mix_low, gather_fields, cross));
+        even0 = _mm256_add_epi64(even0, step);
+        odd0 = _mm256_add_epi64(odd0, step);
+        even1 = _mm256_add_epi64(even1, step);
+        odd1 = _mm256_add_epi64(odd1, step);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), sixteen_levels_avx2<kFullRange>(group0, group1, mask));
+    }
+    return i;
 }
 
 struct Divisor256 {
@@ -115,26 +168,8 @@ VK_TARGET_AVX2 void generate_phases_avx2(std::uint16_t* out, std::size_t count, 
                                    static_cast<long long>(k0 + 3 * kIndexStep));
     std::size_t i = 0;
     if ((n & (n - 1)) == 0) {
-        // Even phases in one register, odd in the other: each 64-bit lane then
-        // packs two neighbouring levels into its low 32 bits.
-        const __m256i mask = _mm256_set1_epi64x(n - 1);
-        const __m256i cross = _mm256_set1_epi64x(static_cast<long long>(
-            (kMixMultiplier >> 32 & 0xFFFFu) | (kMixMultiplier & 0xFFFFu) << 32));
-        const __m256i step8 = _mm256_set1_epi64x(static_cast<long long>(8 * kIndexStep));
-        __m256i even = _mm256_setr_epi64x(static_cast<long long>(k0), static_cast<long long>(k0 + 2 * kIndexStep),
-                                          static_cast<long long>(k0 + 4 * kIndexStep),
-                                          static_cast<long long>(k0 + 6 * kIndexStep));
-        __m256i odd = _mm256_add_epi64(even, _mm256_set1_epi64x(static_cast<long long>(kIndexStep)));
-        const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-        for (; i + 8 <= count; i += 8) {
-            const __m256i e = _mm256_and_si256(low_mixed_bits_avx2(s, even, mix_low, cross), mask);
-            const __m256i o = _mm256_and_si256(low_mixed_bits_avx2(s, odd, mix_low, cross), mask);
-            even = _mm256_add_epi64(even, step8);
-            odd = _mm256_add_epi64(odd, step8);
-            const __m256i pairs = _mm256_or_si256(e, _mm256_slli_epi64(o, 16));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                             _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(pairs, low_dwords)));
-        }
+        i = n == 65536 ? generate_power_of_two_avx2<true>(out, count, k0, n, s)
+                       : generate_power_of_two_avx2<false>(out, count, k0, n, s);
     } else {
         const Divisor256 divisor{_mm256_set1_epi64x(static_cast<long long>((std::uint64_t{1} << 32) % n)),
                                  _mm256_set1_epi64x(0xFFFFFFFFLL),
