@@ -73,7 +73,21 @@ VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16
 
 // Two doubles in one register; lane j is entry 2p + j's own accumulator, so a
 // lane-wise addition is two separate roundings, in order, as the scalar sum.
+#if defined(_MSC_VER) && !defined(__clang__)
+// MSVC has no vector extensions: two doubles side by side, added lane by lane
+// (its baseline SSE2 code pairs them or not; the roundings are the same).
+struct Pair {
+    double lane[2];
+    Pair& operator+=(const Pair& other) noexcept {
+        lane[0] += other.lane[0];
+        lane[1] += other.lane[1];
+        return *this;
+    }
+    double operator[](std::size_t j) const noexcept { return lane[j]; }
+};
+#else
 using Pair = double __attribute__((vector_size(16)));
+#endif
 
 // 2P entries side by side through the pair table: the first pass writes the
 // pair's offset per position, the second makes one 16-byte load and one
