@@ -117,9 +117,9 @@ def test_argument_errors_need_no_import():
     assert out == "'int' object is not an instance of 'Sequence'\n" * 3, err
 
 
-# A daemon thread's first non-sequence call used to make the Sequence type
-# itself, importing inside the call; an import hook that never returns left
-# the main thread's finalizer waiting for that making forever.
+# A daemon thread parked forever in an import hook during its first
+# non-sequence call must not leave the main thread's finalizer waiting on it:
+# nothing a call needs may be made (and imported) inside the call.
 MAKER_PARKED = """
     import builtins, os, threading
     from verrakin import PhaseHVec
