@@ -2,10 +2,14 @@
 
 import os
 import struct
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
 import model
+import verrakin
 from verrakin import PhaseHVec
 
 NS = [2, 3, 4, 16, 255, 65535, 65536]
@@ -66,3 +70,15 @@ def small_thread_stack(wanted=32 * 1024):
     except (AttributeError, ValueError, OSError):
         minimum = 0
     return max(wanted, minimum)
+
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+MODULE_DIR = os.path.dirname(os.path.abspath(verrakin.__file__))
+
+
+def run_child(script, timeout=60):
+    """Runs `script` in a fresh interpreter; returns (returncode, stdout, stderr)."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([MODULE_DIR, TESTS, os.environ.get("PYTHONPATH", "")]))
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
+                          timeout=timeout, env=env)
+    return proc.returncode, proc.stdout, proc.stderr

@@ -6,25 +6,14 @@ hang runs in a child process with a timeout."""
 
 import os
 import platform
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
-from helpers import small_thread_stack
+from helpers import run_child, small_thread_stack
 from verrakin import PhaseHVec, resonator_factorize
 
-TESTS = os.path.dirname(os.path.abspath(__file__))
 UNDER_SANITIZER = os.environ.get("VERRAKIN_SANITIZER") == "1"
-
-
-def run_child(script, timeout=60):
-    """Runs `script` in a fresh interpreter; returns (returncode, stdout, stderr)."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([TESTS, os.environ.get("PYTHONPATH", "")]))
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
-                          timeout=timeout, env=env)
-    return proc.returncode, proc.stdout, proc.stderr
 
 
 # --- threads ended while the interpreter finalizes ---------------------------------

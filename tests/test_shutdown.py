@@ -10,21 +10,11 @@ import shutil
 import subprocess
 import sys
 import sysconfig
-import textwrap
 
 import pytest
 
 import verrakin
-
-TESTS = os.path.dirname(os.path.abspath(__file__))
-MODULE_DIR = os.path.dirname(os.path.abspath(verrakin.__file__))
-
-
-def run_child(script, timeout=60):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([MODULE_DIR, TESTS, os.environ.get("PYTHONPATH", "")]))
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
-                          timeout=timeout, env=env)
-    return proc.returncode, proc.stdout, proc.stderr
+from helpers import MODULE_DIR, run_child
 
 
 # --- calls from finalizers at shutdown ----------------------------------------------
