@@ -32,20 +32,6 @@ PyResult<Ok> bind_call(const CallSignature& signature, PyObject* args, PyObject*
     return Ok{};
 }
 
-// [(index, similarity), ...] as resonator_factorize returns it.
-PyRef result_list(const std::vector<FactorResult>& results) {
-    PyRef list = expect_new(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    for (std::size_t k = 0; k < results.size(); ++k) {
-        PyRef index = expect_new(PyLong_FromUnsignedLongLong(results[k].index));
-        PyRef similarity = new_float(results[k].similarity);
-        PyRef pair = expect_new(PyTuple_New(2));
-        PyTuple_SetItem(pair.get(), 0, index.release());
-        PyTuple_SetItem(pair.get(), 1, similarity.release());
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
-    return list;
-}
-
 PyRef tuple_of(std::initializer_list<PyRef*> items) {
     PyRef tuple = expect_new(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
     Py_ssize_t i = 0;
@@ -67,7 +53,7 @@ PyObject* factorize(PyObject*, PyObject* args, PyObject* kwargs) {
         // Every result carries the call's sweep count and convergence; no factors, no sweeps.
         const std::uint64_t sweeps = results.empty() ? 0 : results.front().iterations;
         const bool converged = !results.empty() && results.front().converged;
-        PyRef list = result_list(results);
+        PyRef list = factor_result_list(results);
         PyRef sweeps_object = expect_new(PyLong_FromUnsignedLongLong(sweeps));
         PyRef converged_object = PyRef::borrow(converged ? Py_True : Py_False);
         return tuple_of({&list, &sweeps_object, &converged_object});
@@ -84,7 +70,7 @@ PyObject* factorize_reliably(PyObject*, PyObject* args, PyObject* kwargs) {
             verrakin::factorize_reliably(call.composite.record(), call.codebooks, call.max_iter, signals.check());
         if (!outcome) return unexpected(signals.take(outcome.error()));
         ReliableAnswer answer = std::move(outcome).value();
-        PyRef list = result_list(answer.results);
+        PyRef list = factor_result_list(answer.results);
         PyRef calls = expect_new(PyLong_FromUnsignedLongLong(answer.calls));
         return tuple_of({&list, &calls});
     });

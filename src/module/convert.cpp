@@ -5,6 +5,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "../core/phase_resonator/factorize.hpp"
 #include "../core/platform/compiler.hpp"
 #include "init_once.hpp"
 
@@ -237,6 +238,19 @@ void add_argument_note(PendingException& error, const char* parameter) {
     PyTuple_SetItem(call_args.get(), 0, note.release());
     PyRef result = PyRef::steal(PyObject_Call(add_note.get(), call_args.get(), nullptr));
     if (!result) PyErr_Clear();
+}
+
+PyRef factor_result_list(const std::vector<FactorResult>& results) {
+    PyRef list = expect_new(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        PyRef index = expect_new(PyLong_FromUnsignedLongLong(results[k].index));
+        PyRef similarity = expect_new(PyFloat_FromDouble(results[k].similarity));
+        PyRef pair = expect_new(PyTuple_New(2));
+        PyTuple_SetItem(pair.get(), 0, index.release());
+        PyTuple_SetItem(pair.get(), 1, similarity.release());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
+    }
+    return list;
 }
 
 }  // namespace verrakin

@@ -98,6 +98,11 @@ PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* obj
 /// Adds the note "while processing '<parameter>'" to an error.
 void add_argument_note(PendingException& error, const char* parameter);
 
+struct FactorResult;
+
+/// [(index, similarity), ...]: one pair per factor, as resonator_factorize returns them.
+PyRef factor_result_list(const std::vector<FactorResult>& results);
+
 /// A conversion's result, its error (if any) noted with the parameter's name.
 template <class T>
 PyResult<T> for_argument(const char* parameter, PyResult<T> result) {

@@ -15,19 +15,6 @@ constexpr std::array<const char*, 3> kParameters{"composite", "codebooks", "max_
 constexpr CallSignature kSignature{nullptr, "resonator_factorize", kParameters, 2, 0, {}};
 constexpr std::uint64_t kDefaultMaxIter = 50;
 
-PyRef result_list(const std::vector<FactorResult>& results) {
-    PyRef list = expect_new(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    for (std::size_t k = 0; k < results.size(); ++k) {
-        PyRef index = expect_new(PyLong_FromUnsignedLongLong(results[k].index));
-        PyRef similarity = expect_new(PyFloat_FromDouble(results[k].similarity));
-        PyRef pair = expect_new(PyTuple_New(2));
-        PyTuple_SetItem(pair.get(), 0, index.release());
-        PyTuple_SetItem(pair.get(), 1, similarity.release());
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
-    return list;
-}
-
 // Out of line: the entry's frame is on the stack while the arguments'
 // conversions call back into Python, and recursion through it must stay cheap.
 VK_NOINLINE CallResult factorize_result(const PhaseHVec& composite, const std::vector<Codebook>& codebooks,
@@ -35,7 +22,7 @@ VK_NOINLINE CallResult factorize_result(const PhaseHVec& composite, const std::v
     SignalCheck signals;
     auto results = factorize(composite, codebooks, max_iter, signals.check());
     if (!results) return unexpected(signals.take());
-    return result_list(results.value());
+    return factor_result_list(results.value());
 }
 
 }  // namespace
