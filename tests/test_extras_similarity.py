@@ -173,3 +173,36 @@ def test_a_signal_interrupts_a_long_batch(call):
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
+
+
+def _held_calls():
+    q = PhaseHVec.random(3, 16, 1)
+    good = [PhaseHVec.random(3, 16, 2 + j % 50) for j in range(5000)]  # past the reserved room
+    tail_bad = good[:700] + [object()]
+    tail_short = good[:700] + [PhaseHVec.random(2, 16, 1)]
+    return good, {
+        "similarities": lambda: similarities(q, good),
+        "best_match": lambda: best_match(q, good),
+        "matrix": lambda: similarity_matrix(good[:3], good),
+        "type-error-late": lambda: similarities(q, tail_bad),
+        "shape-error-late": lambda: best_match(q, tail_short),
+        "matrix-error-in-vectors": lambda: similarity_matrix([q], tail_bad),
+    }
+
+
+@pytest.mark.parametrize("name", list(_held_calls()[1]))
+def test_held_elements_are_released_on_every_path(name):
+    elements, calls = _held_calls()
+    probes = elements[:3] + elements[699:701] + elements[-2:]
+
+    def run(times):
+        for _ in range(times):
+            try:
+                calls[name]()
+            except (TypeError, ValueError):
+                pass
+
+    run(1)
+    before = [sys.getrefcount(p) for p in probes]
+    run(20)
+    assert [sys.getrefcount(p) for p in probes] == before
