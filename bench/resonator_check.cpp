@@ -1,6 +1,7 @@
 // Checks every fast resonator kernel this CPU runs against the step-by-step one,
-// bit for bit: dots and superpositions of entries read as levels, over entry
-// counts and lengths that reach every block and tail of the vector code, at
+// bit for bit: dots (against one vector, or two at once) and superpositions of
+// entries read as levels, over entry counts and lengths that reach every block
+// and tail of the vector code (and the superposition's entry groups), at
 // resolutions on both sides of the register-table limit, with random and
 // adversarial vectors and weights (signed zeros, subnormals, huge magnitudes,
 // sums that cancel).
@@ -26,11 +27,14 @@ using Dots = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasor
                       std::size_t, double*);
 using Superpose = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasors&, const double*,
                            std::size_t, double*, double*);
+using DotsTwice = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasors&, const double*,
+                           const double*, const double*, const double*, std::size_t, double*, double*);
 
 struct Path {
     Isa isa;
     Dots dots;
     Superpose superpose;
+    DotsTwice twice;  // null where the path has none of its own
 };
 
 std::mt19937_64 rng(20261208);
@@ -87,6 +91,19 @@ void check_case(const Path& path, const GridPhasors& grid, std::size_t count, st
     ++checked;
     if (!same_bits(want, got)) report("dots", path, grid.resolution(), count, length, flavour);
 
+    if (path.twice != nullptr) {
+        // The second vector: the first reversed, so the two sums differ.
+        const std::vector<double> a_re(b_re.rbegin(), b_re.rend()), a_im(b_im.rbegin(), b_im.rend());
+        std::vector<double> want_a(count), got_a(count), got_b(count);
+        detail::level_dots_scalar(entries.data(), count, grid, a_re.data(), a_im.data(), length, want_a.data());
+        path.twice(entries.data(), count, grid, a_re.data(), a_im.data(), b_re.data(), b_im.data(), length,
+                   got_a.data(), got_b.data());
+        ++checked;
+        if (!same_bits(want_a, got_a) || !same_bits(want, got_b)) {
+            report("dots twice", path, grid.resolution(), count, length, flavour);
+        }
+    }
+
     std::vector<double> want_re = b_re, want_im = b_im, got_re = b_re, got_im = b_im;
     detail::level_superpose_scalar(entries.data(), count, grid, weights.data(), length, want_re.data(),
                                    want_im.data());
@@ -103,18 +120,20 @@ int main() {
     std::vector<Path> paths;
 #if VK_X86_64
     if (supported_isa() >= Isa::avx2) {
-        paths.push_back({Isa::avx2, detail::level_dots_avx2, detail::level_superpose_avx2});
+        paths.push_back({Isa::avx2, detail::level_dots_avx2, detail::level_superpose_avx2,
+                         detail::level_dots_twice_avx2});
     }
     if (supported_isa() >= Isa::avx512) {
-        paths.push_back({Isa::avx512, detail::level_dots_avx512, detail::level_superpose_avx512});
+        paths.push_back({Isa::avx512, detail::level_dots_avx512, detail::level_superpose_avx512, nullptr});
     }
 #endif
     // The dispatch point as well: it splits the entries between a vector kernel
     // and the reference, and picks the kernel by resolution (VERRAKIN_ISA sets
     // its level, so each level's choices can be checked in turn).
-    paths.push_back({active_isa(), level_dots, level_superpose});
+    paths.push_back({active_isa(), level_dots, level_superpose, level_dots_twice});
     const std::uint32_t resolutions[] = {2, 3, 4, 5, 15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 255, 256, 4096, 65536};
-    const std::size_t counts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 15, 16, 17, 24, 31, 32, 33, 40, 64, 71};
+    // Beyond 128 entries the superposition goes in groups of entries.
+    const std::size_t counts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 15, 16, 17, 24, 31, 32, 33, 40, 64, 71, 130, 261};
     const std::size_t lengths[] = {0, 1, 3, 4, 5, 15, 16, 17, 31, 32, 33, 100, 127, 128, 129, 160, 257, 300};
     for (const Path& path : paths) {
         for (std::uint32_t n : resolutions) {

@@ -57,10 +57,10 @@ namespace {
 // Measured choices (bench/level_kernel_times.cpp, on an AVX-512 Intel core with
 // the AVX2 path forced as well): the AVX-512 kernels win only up to 32 levels,
 // where their tables sit in registers; beyond, the AVX2 kernels' table loads
-// beat their gathers. A vector dot block always fills eight lanes, so for
-// fewer than five entries the step-by-step dots are faster.
+// beat their gathers. A vector dot block fills four or eight lanes, so for
+// fewer than three entries the step-by-step dots are faster.
 constexpr std::uint32_t kAvx512MaxResolution = 32;
-constexpr std::size_t kMinVectorEntries = 5;
+constexpr std::size_t kMinVectorEntries = 3;
 
 Isa level_kernel_isa(const GridPhasors& grid) noexcept {
     if (!grid.tabled()) return Isa::scalar;
@@ -92,6 +92,26 @@ void level_dots(const std::uint16_t* const* entries, std::size_t count, const Gr
     if (vectored < count) {
         detail::level_dots_scalar(entries + vectored, count - vectored, grid, b_re, b_im, length, out + vectored);
     }
+}
+
+// Only the AVX2 kernel reads the levels once for both vectors; the AVX-512
+// dots (small grids, tables in registers) are fast enough run twice.
+void level_dots_twice(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                      const double* a_re, const double* a_im, const double* b_re, const double* b_im,
+                      std::size_t length, double* out_a, double* out_b) {
+#if VK_X86_64
+    if (level_kernel_isa(grid) == Isa::avx2) {
+        const std::size_t spare = count % 8;
+        const std::size_t vectored = spare < kMinVectorEntries ? count - spare : count;
+        detail::level_dots_twice_avx2(entries, vectored, grid, a_re, a_im, b_re, b_im, length, out_a, out_b);
+        entries += vectored;
+        count -= vectored;
+        out_a += vectored;
+        out_b += vectored;
+    }
+#endif
+    level_dots(entries, count, grid, a_re, a_im, length, out_a);
+    level_dots(entries, count, grid, b_re, b_im, length, out_b);
 }
 
 void level_superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,

@@ -12,6 +12,7 @@
 // and sum is its own rounded instruction (no fused multiply-add).
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "../platform/compiler.hpp"
@@ -44,11 +45,29 @@ VK_TARGET_AVX2 inline __m256d row_at(const double* rows, std::size_t scaled_inde
     return _mm256_load_pd(rows + scaled_index);
 }
 
-// [cos a, sin a, cos b, sin b] from the pair table.
-VK_TARGET_AVX2 inline __m256d two_pairs(const double* pairs, std::uint64_t a, std::uint64_t b) {
-    const __m128d low = _mm_load_pd(pairs + 2 * a);
-    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), _mm_load_pd(pairs + 2 * b), 1);
+// [cos a, sin a, cos b, sin b] from the pair table, given the offsets 2a, 2b
+// of the levels' pairs in doubles.
+VK_TARGET_AVX2 inline __m256d two_pairs(const double* pairs, std::uint64_t twice_a, std::uint64_t twice_b) {
+    const __m128d low = _mm_load_pd(pairs + twice_a);
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), _mm_load_pd(pairs + twice_b), 1);
 }
+
+// Pair offsets from a word of four levels, taken lowest field first. Below
+// 2^15 levels, one shift of the whole word doubles every field in place, which
+// saves a shift per level; the widest grids double each field on its own.
+template <bool Wide>
+struct PairOffsets {
+    static std::uint64_t prepare(std::uint64_t word) noexcept { return Wide ? word : word << 1; }
+
+    static std::uint64_t take(std::uint64_t& prepared) noexcept {
+        const std::uint64_t field = prepared & 0xFFFF;
+        prepared >>= 16;
+        return Wide ? 2 * field : field;
+    }
+};
+
+// Levels of a grid of at most this many levels may be doubled in place.
+constexpr std::uint32_t kNarrowPairResolution = std::uint32_t{1} << 15;
 
 // [b_re[i], b_im[i], b_re[i], b_im[i]].
 VK_TARGET_AVX2 inline __m256d position_b(const double* b_re, const double* b_im, std::size_t i) {
@@ -61,85 +80,123 @@ VK_TARGET_AVX2 inline __m256d terms_of(__m256d pairs01, __m256d pairs23, __m256d
     return _mm256_hadd_pd(_mm256_mul_pd(pairs01, b), _mm256_mul_pd(pairs23, b));
 }
 
-// Eight entries, each lane one entry's sum, over i ascending.
-struct DotSums {
-    __m256d low;   // entries 0, 2, 1, 3
-    __m256d high;  // entries 4, 6, 5, 7
+// The vectors the entries are dotted with: V of them, each entry's levels
+// read once for all.
+template <int V>
+struct DotTargets {
+    const double* re[V];
+    const double* im[V];
+
+    VK_TARGET_AVX2 void at(std::size_t i, __m256d* b) const {
+        for (int v = 0; v < V; ++v) b[v] = position_b(re[v], im[v], i);
+    }
 };
 
-VK_TARGET_AVX2 inline DotSums zero_sums() { return {_mm256_setzero_pd(), _mm256_setzero_pd()}; }
+// Per vector, Q quads of entries (four or eight entries), each lane one entry's
+// sum, over i ascending; quad q's register holds entries 4q + 0, 2, 1, 3.
+template <int V, int Q>
+struct DotSums {
+    __m256d quad[V][Q];
 
-VK_TARGET_AVX2 inline void store_sums(const DotSums& sums, double* out) {
-    _mm256_storeu_pd(out, _mm256_permute4x64_pd(sums.low, 0xD8));
-    _mm256_storeu_pd(out + 4, _mm256_permute4x64_pd(sums.high, 0xD8));
-}
+    VK_TARGET_AVX2 void zero() {
+        for (int v = 0; v < V; ++v) {
+            for (int q = 0; q < Q; ++q) quad[v][q] = _mm256_setzero_pd();
+        }
+    }
+
+    // Adds the terms of pairs [e0 e1] [e2 e3] of every quad, for each vector.
+    VK_TARGET_AVX2 void add(const __m256d* pairs, const __m256d* b) {
+        for (int v = 0; v < V; ++v) {
+            for (int q = 0; q < Q; ++q) {
+                quad[v][q] = _mm256_add_pd(quad[v][q], terms_of(pairs[2 * q], pairs[2 * q + 1], b[v]));
+            }
+        }
+    }
+
+    VK_TARGET_AVX2 void store(double* const* out) const {
+        for (int v = 0; v < V; ++v) {
+            for (int q = 0; q < Q; ++q) _mm256_storeu_pd(out[v] + 4 * q, _mm256_permute4x64_pd(quad[v][q], 0xD8));
+        }
+    }
+};
 
 // Small resolutions: entries 2p and 2p+1 share a row, indexed by the two levels
 // at a position taken from one combined word.
-template <int S>
-VK_TARGET_AVX2 inline void add_row_terms(DotSums& sums, const double* rows, const std::uint64_t* packed,
-                                        std::uint64_t row_mask, __m256d b) {
-    __m256d row[4];
-    for (int p = 0; p < 4; ++p) row[p] = row_at(rows, row_index<S>(packed[p], row_mask));
-    sums.low = _mm256_add_pd(sums.low, terms_of(row[0], row[1], b));
-    sums.high = _mm256_add_pd(sums.high, terms_of(row[2], row[3], b));
+template <int S, int V, int Q>
+VK_TARGET_AVX2 inline void add_row_terms(DotSums<V, Q>& sums, const double* rows, const std::uint64_t* packed,
+                                        std::uint64_t row_mask, const DotTargets<V>& targets, std::size_t i) {
+    __m256d row[2 * Q];
+    for (int p = 0; p < 2 * Q; ++p) row[p] = row_at(rows, row_index<S>(packed[p], row_mask));
+    __m256d b[V];
+    targets.at(i, b);
+    sums.add(row, b);
 }
 
-VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t, const double* b_re,
-                                  const double* b_im, std::size_t length, double* out) {
+template <int V, int Q>
+VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t,
+                                  const DotTargets<V>& targets, std::size_t length, double* const* out) {
     const std::uint64_t row_mask = ((std::uint64_t{1} << (2 * t.bits)) - 1) << kRowShift;
     const unsigned high = t.bits + kRowShift;
-    DotSums sums = zero_sums();
+    DotSums<V, Q> sums;
+    sums.zero();
     std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
-        std::uint64_t packed[4];
-        for (int p = 0; p < 4; ++p) {
+        std::uint64_t packed[2 * Q];
+        for (int p = 0; p < 2 * Q; ++p) {
             packed[p] = four_levels(entries[2 * p] + i) << kRowShift | four_levels(entries[2 * p + 1] + i) << high;
         }
-        add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
-        add_row_terms<1>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 1));
-        add_row_terms<2>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 2));
-        add_row_terms<3>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i + 3));
+        add_row_terms<0>(sums, t.rows, packed, row_mask, targets, i);
+        add_row_terms<1>(sums, t.rows, packed, row_mask, targets, i + 1);
+        add_row_terms<2>(sums, t.rows, packed, row_mask, targets, i + 2);
+        add_row_terms<3>(sums, t.rows, packed, row_mask, targets, i + 3);
     }
     for (; i < length; ++i) {
-        std::uint64_t packed[4];
-        for (int p = 0; p < 4; ++p) {
+        std::uint64_t packed[2 * Q];
+        for (int p = 0; p < 2 * Q; ++p) {
             packed[p] = std::uint64_t{entries[2 * p][i]} << kRowShift | std::uint64_t{entries[2 * p + 1][i]} << high;
         }
-        add_row_terms<0>(sums, t.rows, packed, row_mask, position_b(b_re, b_im, i));
+        add_row_terms<0>(sums, t.rows, packed, row_mask, targets, i);
     }
-    store_sums(sums, out);
+    sums.store(out);
 }
 
-// Larger resolutions: each entry's pair is its own 16-byte load.
-template <int S>
-VK_TARGET_AVX2 inline void add_pair_terms(DotSums& sums, const double* pairs, const std::uint64_t* words, __m256d b) {
-    __m256d two[4];
-    for (int p = 0; p < 4; ++p) {
-        two[p] = two_pairs(pairs, (words[2 * p] >> (16 * S)) & 0xFFFF, (words[2 * p + 1] >> (16 * S)) & 0xFFFF);
+// Larger resolutions: each entry's pair is its own 16-byte load. Takes the
+// lowest level left in each entry's prepared word.
+template <bool Wide, int V, int Q>
+VK_TARGET_AVX2 inline void add_pair_terms(DotSums<V, Q>& sums, const double* pairs, std::uint64_t* prepared,
+                                          const DotTargets<V>& targets, std::size_t i) {
+    using Offsets = PairOffsets<Wide>;
+    __m256d two[2 * Q];
+    for (int p = 0; p < 2 * Q; ++p) {
+        const std::uint64_t a = Offsets::take(prepared[2 * p]);
+        two[p] = two_pairs(pairs, a, Offsets::take(prepared[2 * p + 1]));
     }
-    sums.low = _mm256_add_pd(sums.low, terms_of(two[0], two[1], b));
-    sums.high = _mm256_add_pd(sums.high, terms_of(two[2], two[3], b));
+    __m256d b[V];
+    targets.at(i, b);
+    sums.add(two, b);
 }
 
-VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t, const double* b_re,
-                                   const double* b_im, std::size_t length, double* out) {
-    DotSums sums = zero_sums();
+template <bool Wide, int V, int Q>
+VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const PhasorPairs& t,
+                                   const DotTargets<V>& targets, std::size_t length, double* const* out) {
+    using Offsets = PairOffsets<Wide>;
+    DotSums<V, Q> sums;
+    sums.zero();
     std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
-        std::uint64_t words[8];
-        for (int l = 0; l < 8; ++l) words[l] = four_levels(entries[l] + i);
-        add_pair_terms<0>(sums, t.pairs, words, position_b(b_re, b_im, i));
-        add_pair_terms<1>(sums, t.pairs, words, position_b(b_re, b_im, i + 1));
-        add_pair_terms<2>(sums, t.pairs, words, position_b(b_re, b_im, i + 2));
-        add_pair_terms<3>(sums, t.pairs, words, position_b(b_re, b_im, i + 3));
+        std::uint64_t prepared[4 * Q];
+        for (int l = 0; l < 4 * Q; ++l) prepared[l] = Offsets::prepare(four_levels(entries[l] + i));
+        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i);
+        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 1);
+        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 2);
+        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 3);
     }
     for (; i < length; ++i) {
-        std::uint64_t words[8];
-        for (int l = 0; l < 8; ++l) words[l] = entries[l][i];
-        add_pair_terms<0>(sums, t.pairs, words, position_b(b_re, b_im, i));
+        std::uint64_t prepared[4 * Q];
+        for (int l = 0; l < 4 * Q; ++l) prepared[l] = Offsets::prepare(entries[l][i]);
+        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i);
     }
-    store_sums(sums, out);
+    sums.store(out);
 }
 
 // Accumulators of four positions as two registers of [re im] pairs:
@@ -180,12 +237,17 @@ struct RowLookup {
     }
 };
 
+template <bool Wide>
 struct PairLookup {
     const double* pairs;
 
     VK_TARGET_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
-        out[0] = two_pairs(pairs, word & 0xFFFF, (word >> 16) & 0xFFFF);
-        out[1] = two_pairs(pairs, (word >> 32) & 0xFFFF, word >> 48);
+        using Offsets = PairOffsets<Wide>;
+        std::uint64_t prepared = Offsets::prepare(word);
+        const std::uint64_t a = Offsets::take(prepared);
+        out[0] = two_pairs(pairs, a, Offsets::take(prepared));
+        const std::uint64_t c = Offsets::take(prepared);
+        out[1] = two_pairs(pairs, c, Offsets::take(prepared));
     }
 };
 
@@ -209,33 +271,82 @@ VK_TARGET_AVX2 void superpose_block(const std::uint16_t* const* entries, std::si
     for (int q = 0; q < Q; ++q) store_pairs(acc + 2 * q, acc_re + at + 4 * q, acc_im + at + 4 * q);
 }
 
+// Entries go in groups of at most kSuperposeGroup, every group over all
+// positions before the next: a block of positions reads a part of one cache
+// line per entry, and the group's lines must still be in the first-level cache
+// when the next block reads the rest of them. Each position still receives the
+// entries in entry order.
+constexpr std::size_t kSuperposeGroup = 128;
+
 template <class Lookup>
 VK_TARGET_AVX2 void superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                              const Lookup& lookup, const double* weights, std::size_t length, double* acc_re,
                              double* acc_im) {
-    std::size_t at = 0;
-    for (; at + 16 <= length; at += 16) superpose_block<4>(entries, count, lookup, weights, at, acc_re, acc_im);
-    for (; at + 4 <= length; at += 4) superpose_block<1>(entries, count, lookup, weights, at, acc_re, acc_im);
-    superpose_tail_positions(entries, count, grid.cosines(), grid.sines(), weights, at, length, acc_re, acc_im);
+    const std::size_t blocked = length / 4 * 4;
+    for (std::size_t first = 0; first < count; first += kSuperposeGroup) {
+        const std::size_t group = std::min(kSuperposeGroup, count - first);
+        std::size_t at = 0;
+        for (; at + 16 <= blocked; at += 16) {
+            superpose_block<4>(entries + first, group, lookup, weights + first, at, acc_re, acc_im);
+        }
+        for (; at < blocked; at += 4) {
+            superpose_block<1>(entries + first, group, lookup, weights + first, at, acc_re, acc_im);
+        }
+    }
+    superpose_tail_positions(entries, count, grid.cosines(), grid.sines(), weights, blocked, length, acc_re, acc_im);
+}
+
+template <int V>
+using DotsBlock = void (*)(const std::uint16_t* const*, const PhasorPairs&, const DotTargets<V>&, std::size_t,
+                           double* const*);
+
+// The dots kernel of a grid, for V vectors and Q quads of entries.
+template <int V, int Q>
+DotsBlock<V> dots_block(const GridPhasors& grid, const PhasorPairs& tables) noexcept {
+    if (tables.rows != nullptr) return row_dots_block<V, Q>;
+    return grid.resolution() <= kNarrowPairResolution ? pair_dots_block<false, V, Q> : pair_dots_block<true, V, Q>;
+}
+
+template <int V>
+VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                        const DotTargets<V>& targets, std::size_t length, double* const* out) {
+    if (count == 0) return;
+    const std::shared_ptr<const PhasorPairs> tables = phasor_pairs(grid);
+    const DotsBlock<V> eight = dots_block<V, 2>(grid, *tables);
+    double* at[V];
+    std::size_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        for (int v = 0; v < V; ++v) at[v] = out[v] + j;
+        eight(entries + j, *tables, targets, length, at);
+    }
+    if (j == count) return;
+    // The last few entries fill a group of four or eight whose spare lanes
+    // repeat the last entry; lanes are independent sums, so the spare results
+    // are dropped.
+    const std::size_t lanes = count - j <= 4 ? 4 : 8;
+    const std::uint16_t* group[8];
+    double sums[V][8];
+    for (std::size_t l = 0; l < lanes; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
+    for (int v = 0; v < V; ++v) at[v] = sums[v];
+    (lanes == 4 ? dots_block<V, 1>(grid, *tables) : eight)(group, *tables, targets, length, at);
+    for (int v = 0; v < V; ++v) {
+        for (std::size_t l = 0; j + l < count; ++l) out[v][j + l] = sums[v][l];
+    }
 }
 
 }  // namespace
 
 VK_TARGET_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
-    if (count == 0) return;
-    const std::shared_ptr<const PhasorPairs> tables = phasor_pairs(grid);
-    const auto block = tables->rows != nullptr ? row_dots_block : pair_dots_block;
-    std::size_t j = 0;
-    for (; j + 8 <= count; j += 8) block(entries + j, *tables, b_re, b_im, length, out + j);
-    if (j == count) return;
-    // The last few entries fill a group whose spare lanes repeat the last
-    // entry; lanes are independent sums, so the spare results are dropped.
-    const std::uint16_t* group[8];
-    double sums[8];
-    for (std::size_t l = 0; l < 8; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
-    block(group, *tables, b_re, b_im, length, sums);
-    for (std::size_t l = 0; j + l < count; ++l) out[j + l] = sums[l];
+    dots(entries, count, grid, DotTargets<1>{{b_re}, {b_im}}, length, &out);
+}
+
+VK_TARGET_AVX2 void level_dots_twice_avx2(const std::uint16_t* const* entries, std::size_t count,
+                                         const GridPhasors& grid, const double* a_re, const double* a_im,
+                                         const double* b_re, const double* b_im, std::size_t length,
+                                         double* out_a, double* out_b) {
+    double* const out[2] = {out_a, out_b};
+    dots(entries, count, grid, DotTargets<2>{{a_re, b_re}, {a_im, b_im}}, length, out);
 }
 
 VK_TARGET_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
@@ -247,7 +358,10 @@ VK_TARGET_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, st
         const RowLookup lookup{tables->rows, ((std::uint64_t{1} << (2 * bits)) - 1) << kRowShift, 14 - bits};
         return superpose(entries, count, grid, lookup, weights, length, acc_re, acc_im);
     }
-    superpose(entries, count, grid, PairLookup{tables->pairs}, weights, length, acc_re, acc_im);
+    if (grid.resolution() <= kNarrowPairResolution) {
+        return superpose(entries, count, grid, PairLookup<false>{tables->pairs}, weights, length, acc_re, acc_im);
+    }
+    superpose(entries, count, grid, PairLookup<true>{tables->pairs}, weights, length, acc_re, acc_im);
 }
 
 }  // namespace verrakin::detail
