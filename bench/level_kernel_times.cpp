@@ -1,5 +1,6 @@
 // Times the resonator's two hot kernels (weight dots, superposition) on every
-// path this CPU runs, in ns per entry-position term, best of several repeats,
+// path this CPU runs, in ns per entry-position term, best of several repeats
+// (for AVX2 also the dots against two vectors at once, per entry-position),
 // for the codebook shapes of bench/resonator_cases.py; and the table-lookup
 // floor: the same [cos sin] pair loads, four entries side by side, each lane
 // adding its pair into its own sum and no arithmetic beyond that.
@@ -72,7 +73,7 @@ int main() {
     const Shape shapes[] = {{1024, 32, 16}, {4096, 64, 64}, {10000, 100, 256}, {2048, 1000, 16}, {4096, 64, 32},
                             {4096, 3, 64}, {4096, 4, 256}, {4096, 1, 256}, {4096, 64, 4096}, {4096, 20, 65536}, {2048, 128, 16}};
     std::mt19937_64 rng(5);
-    std::printf("%-22s %-7s %12s %14s\n", "shape (D, M, n)", "path", "dots ns", "superpose ns");
+    std::printf("%-22s %-7s %12s %14s %12s\n", "shape (D, M, n)", "path", "dots ns", "superpose ns", "twice ns");
     for (const Shape& s : shapes) {
         const GridPhasors grid(s.n, 2 * std::uint64_t{s.n});
         std::vector<std::vector<std::uint16_t>> levels(s.count, std::vector<std::uint16_t>(s.length));
@@ -106,7 +107,16 @@ int main() {
             const double superpose = best_ns([&] {
                 p.superpose(entries.data(), s.count, grid, weights.data(), s.length, acc_re.data(), acc_im.data());
             }, terms);
-            std::printf("%-22s %-7s %12.3f %14.3f\n", label, p.name, dots, superpose);
+            std::printf("%-22s %-7s %12.3f %14.3f", label, p.name, dots, superpose);
+            if (p.isa == Isa::avx2) {
+                std::vector<double> other(s.count);
+                const double twice = best_ns([&] {
+                    detail::level_dots_twice_avx2(entries.data(), s.count, grid, b_re.data(), b_im.data(),
+                                                  b_im.data(), b_re.data(), s.length, out.data(), other.data());
+                }, terms);
+                std::printf(" %12.3f", twice);
+            }
+            std::printf("\n");
         }
         if (supported_isa() >= Isa::avx2) {
             const auto tables = phasor_pairs(grid);

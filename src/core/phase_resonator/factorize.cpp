@@ -49,12 +49,16 @@ void book_dots(const LevelBook& book, const PhasorVec& b, std::vector<double>& o
 // Weights and superposition fused: entries go in chunks small enough to stay
 // in the core's cache between their weighing and their superposition, so each
 // entry comes from memory once per factor update. A chunk's weights depend only
-// on the target, and the chunks are superposed in entry order.
+// on the target, and the chunks are superposed in entry order. Given the
+// estimate being replaced (`replaced`), the entries' raw dots with it come
+// into `replaced_dots` from the same reads as the weights.
 constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
 
-void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, std::vector<double>& weights,
+void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, const PhasorVec* replaced,
+                              std::vector<double>& replaced_dots, std::vector<double>& weights,
                               std::vector<double>& acc_re, std::vector<double>& acc_im) {
     weights.resize(book.size());
+    if (replaced != nullptr) replaced_dots.resize(book.size());
     const std::size_t length = target.size();
     const std::size_t fit = length == 0 ? book.size() : kChunkBytes / (2 * length) / 16 * 16;
     const std::size_t chunk = fit < 16 ? 16 : fit;
@@ -62,7 +66,13 @@ void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, st
         for (std::size_t first = run.first; first < run.first + run.count; first += chunk) {
             const std::size_t count = std::min(chunk, run.first + run.count - first);
             const std::uint16_t* const* entries = book.entries.data() + first;
-            level_dots(entries, count, *run.grid, target.re.data(), target.im.data(), length, weights.data() + first);
+            if (replaced != nullptr) {
+                level_dots_twice(entries, count, *run.grid, target.re.data(), target.im.data(), replaced->re.data(),
+                                 replaced->im.data(), length, weights.data() + first, replaced_dots.data() + first);
+            } else {
+                level_dots(entries, count, *run.grid, target.re.data(), target.im.data(), length,
+                           weights.data() + first);
+            }
             level_superpose(entries, count, *run.grid, weights.data() + first, length, acc_re.data(), acc_im.data());
         }
     }
@@ -100,16 +110,22 @@ struct Match {
     double similarity;
 };
 
+// The best of `count` entries' raw dots with a vector of `length` positions.
 // Ties go to the highest index: a later entry wins on >=.
-Match best_match(const LevelBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
-    if (book.size() == 0) return {0, 0.0};
-    book_dots(book, estimate, dots);
-    Match best{0, similarity_from_dot(dots[0], estimate.size())};
-    for (std::size_t j = 1; j < book.size(); ++j) {
-        const double s = similarity_from_dot(dots[j], estimate.size());
+Match best_of_dots(const std::vector<double>& dots, std::size_t count, std::size_t length) {
+    if (count == 0) return {0, 0.0};
+    Match best{0, similarity_from_dot(dots[0], length)};
+    for (std::size_t j = 1; j < count; ++j) {
+        const double s = similarity_from_dot(dots[j], length);
         if (s >= best.similarity) best = {j, s};
     }
     return best;
+}
+
+Match best_match(const LevelBook& book, const PhasorVec& estimate, std::vector<double>& dots) {
+    if (book.size() == 0) return {0, 0.0};
+    book_dots(book, estimate, dots);
+    return best_of_dots(dots, book.size(), estimate.size());
 }
 
 // Reads the phasor of every level on `grid` into re/im. A tabled grid is read
@@ -177,6 +193,7 @@ using Levels = std::vector<std::uint16_t>;
 struct Scratch {
     PhasorVec target;
     PhasorVec phasors;
+    PhasorVec replaced;  // the estimate an update replaces, when its best match comes with the update
     std::vector<double> acc_re;
     std::vector<double> acc_im;
     std::vector<double> weights;
@@ -190,9 +207,11 @@ void clear_accumulators(Scratch& s, std::size_t length) {
 // New estimate of factor k: the codebook weighted by its raw match with the
 // composite from which every other factor's estimate has been unbound.
 // Estimates are kept as levels on the composite's grid; `phasors` takes each
-// one's phasors in turn.
+// one's phasors in turn. With `replaced_match`, the best match of the estimate
+// being replaced goes there, its dots read together with the weights.
 void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<LevelBook>& books,
-                   std::vector<Levels>& estimates, const GridPhasors& grid, Scratch& s) {
+                   std::vector<Levels>& estimates, const GridPhasors& grid, Scratch& s, Match* replaced_match,
+                   std::vector<double>& dots) {
     const std::size_t length = composite.phases.size();
     s.target.re.resize(length);
     s.target.im.resize(length);
@@ -204,8 +223,16 @@ void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<
         read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
         unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
     }
+    const PhasorVec* replaced = nullptr;
+    if (replaced_match != nullptr) {
+        s.replaced.re.resize(length);
+        s.replaced.im.resize(length);
+        read_phasors(estimates[k].data(), length, grid, s.replaced.re.data(), s.replaced.im.data());
+        replaced = &s.replaced;
+    }
     clear_accumulators(s, length);
-    book_weigh_and_superpose(books[k], s.target, s.weights, s.acc_re, s.acc_im);
+    book_weigh_and_superpose(books[k], s.target, replaced, dots, s.weights, s.acc_re, s.acc_im);
+    if (replaced_match != nullptr) *replaced_match = best_of_dots(dots, books[k].size(), length);
     snap_levels(s.acc_im.data(), s.acc_re.data(), estimates[k].data(), length, grid.resolution());
 }
 
@@ -276,7 +303,10 @@ Expected<std::vector<FactorResult>, Cancelled> run_resonator(const PhaseHVec& co
 
     // Every sweep ends with each factor's best match against its final estimate
     // of that sweep; the answer reuses the last sweep's matches, since no
-    // estimate changes after it.
+    // estimate changes after it. When a sweep's matches cannot end the run (the
+    // match sets have not yet been equal twice in a row, and sweeps remain),
+    // they come with the next sweep's weights instead: each factor's update
+    // reads its codebook once for both, against the estimate it replaces.
     std::vector<double> dots;
     std::vector<Match> matches(factors);
     std::uint64_t sweeps = 0;
@@ -289,32 +319,41 @@ Expected<std::vector<FactorResult>, Cancelled> run_resonator(const PhaseHVec& co
         std::vector<std::uint64_t> previous(factors, ~std::uint64_t{0});
         std::vector<std::uint64_t> current(factors);
         std::int32_t stable = 0;
-        // Work of one factor update and of one best match, in level reads; a
-        // sweep of tiny vectors still counts for something.
-        CancelPacer pacer(cancel);
-        const auto work = [&](std::size_t k) { return length * (books[k].size() + factors) + 64; };
-        for (;;) {
-            ++sweeps;
-            for (std::size_t k = 0; k < factors; ++k) {
-                update_factor(k, composite, books, estimates, grid, scratch);
-                if (pacer.after(work(k))) return unexpected(Cancelled{});
-            }
-            for (std::size_t k = 0; k < factors; ++k) {
-                matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
-                current[k] = matches[k].index;
-                if (pacer.after(work(k))) return unexpected(Cancelled{});
-            }
+        // Compares one sweep's matches with the last; true when the run ends.
+        const auto settle = [&](std::uint64_t sweep) {
+            for (std::size_t k = 0; k < factors; ++k) current[k] = matches[k].index;
             if (current == previous) {
                 if (stable > 1) {
                     converged = true;
-                    break;
+                    return true;
                 }
                 ++stable;
             } else {
                 stable = 0;
             }
             previous.swap(current);
-            if (sweeps == max_iter) break;
+            return sweep == max_iter;
+        };
+        // Work of one factor update and of one best match, in level reads; a
+        // sweep of tiny vectors still counts for something.
+        CancelPacer pacer(cancel);
+        const auto work = [&](std::size_t k) { return length * (books[k].size() + factors) + 64; };
+        bool matches_pending = false;  // the last sweep's matches come with this sweep's updates
+        for (;;) {
+            ++sweeps;
+            for (std::size_t k = 0; k < factors; ++k) {
+                update_factor(k, composite, books, estimates, grid, scratch, matches_pending ? &matches[k] : nullptr,
+                              dots);
+                if (pacer.after(matches_pending ? 2 * work(k) : work(k))) return unexpected(Cancelled{});
+            }
+            if (matches_pending) settle(sweeps - 1);  // cannot end the run: that is why they waited
+            matches_pending = stable <= 1 && sweeps < max_iter;
+            if (matches_pending) continue;
+            for (std::size_t k = 0; k < factors; ++k) {
+                matches[k] = best_match(books[k], estimates[k], grid, scratch.phasors, dots);
+                if (pacer.after(work(k))) return unexpected(Cancelled{});
+            }
+            if (settle(sweeps)) break;
         }
     }
 
@@ -331,10 +370,11 @@ Expected<std::vector<FactorResult>, Cancelled> run_resonator(const PhaseHVec& co
 Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& composite,
                                                          std::span<const Codebook> codebooks,
                                                          std::uint64_t max_iter, const CancelCheck& cancel) {
-    // Per position: the target, the phasors and the accumulators (six doubles)
-    // and one level per factor estimate. Grid tables name themselves.
+    // Per position: the target, the phasors, the replaced estimate's phasors and
+    // the accumulators (eight doubles) and one level per factor estimate. Grid
+    // tables name themselves.
     const std::uint64_t length = composite.phases.size();
-    const std::uint64_t bytes = length * (48 + 2 * codebooks.size());
+    const std::uint64_t bytes = length * (64 + 2 * codebooks.size());
     return naming_allocation(bytes, length, "resonator working positions",
                              [&] { return run_resonator(composite, codebooks, max_iter, cancel); });
 }

@@ -307,17 +307,21 @@ DotsBlock<V> dots_block(const GridPhasors& grid, const PhasorPairs& tables) noex
     return grid.resolution() <= kNarrowPairResolution ? pair_dots_block<false, V, Q> : pair_dots_block<true, V, Q>;
 }
 
+// Entries go eight at a time against one vector, four at a time against two
+// (eight entries' sums for two vectors are more registers than there are).
 template <int V>
 VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                         const DotTargets<V>& targets, std::size_t length, double* const* out) {
     if (count == 0) return;
+    constexpr int kQuads = V == 1 ? 2 : 1;
+    constexpr std::size_t kLanes = 4 * kQuads;
     const std::shared_ptr<const PhasorPairs> tables = phasor_pairs(grid);
-    const DotsBlock<V> eight = dots_block<V, 2>(grid, *tables);
+    const DotsBlock<V> full = dots_block<V, kQuads>(grid, *tables);
     double* at[V];
     std::size_t j = 0;
-    for (; j + 8 <= count; j += 8) {
+    for (; j + kLanes <= count; j += kLanes) {
         for (int v = 0; v < V; ++v) at[v] = out[v] + j;
-        eight(entries + j, *tables, targets, length, at);
+        full(entries + j, *tables, targets, length, at);
     }
     if (j == count) return;
     // The last few entries fill a group of four or eight whose spare lanes
@@ -328,7 +332,8 @@ VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count,
     double sums[V][8];
     for (std::size_t l = 0; l < lanes; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
     for (int v = 0; v < V; ++v) at[v] = sums[v];
-    (lanes == 4 ? dots_block<V, 1>(grid, *tables) : eight)(group, *tables, targets, length, at);
+    (lanes == 4 ? dots_block<V, 1>(grid, *tables) : dots_block<V, 2>(grid, *tables))(group, *tables, targets, length,
+                                                                                     at);
     for (int v = 0; v < V; ++v) {
         for (std::size_t l = 0; j + l < count; ++l) out[v][j + l] = sums[v][l];
     }
