@@ -76,6 +76,40 @@ def test_bad_levels_in_buffers(typecode):
         from_levels(array.array(typecode, [0, 1, 2, 99]), 16)
 
 
+# Buffers are checked in blocks of 2048 items: the first bad item must be found
+# at either side of a block's edge, and a negative 16-bit item is refused even
+# at n = 65536, where every unsigned 16-bit value is a level.
+@pytest.mark.parametrize("typecode", list("bBhHiIqQ"))
+@pytest.mark.parametrize("position", [0, 2047, 2048, 4095, 5000])
+def test_the_first_bad_item_of_a_long_buffer(typecode, position):
+    n = {"b": 2, "B": 2, "h": 65536}.get(typecode, 60000)
+    bad = -1 if typecode.islower() else 2 if typecode == "B" else 60000
+    items = array.array(typecode, [1] * 5001)
+    items[position] = bad
+    items[5000] = bad  # a later bad item must not be reported
+    with pytest.raises(ValueError, match=rf"^levels\[{position}\] = {bad} "):
+        from_levels(items, n)
+
+
+@pytest.mark.parametrize("convert", ["from_levels", "from_bytes"])
+@pytest.mark.parametrize("valid", [True, False])
+def test_a_buffer_is_released_after_the_call(convert, valid):
+    data = bytearray(to_bytes(PhaseHVec.random(100, 256, 4)))
+    if not valid:
+        data[-1] ^= 0xFF  # a bad checksum; as levels, a byte above 3
+    try:
+        from_levels(data, 256 if valid else 4) if convert == "from_levels" else from_bytes(data)
+    except ValueError:
+        assert not valid
+    data.extend(b"\x00")  # BufferError while any export is still held
+    levels16 = array.array("H", [1, 2, 3] if valid else [1, 2, 99])
+    try:
+        from_levels(levels16, 16)
+    except ValueError:
+        assert not valid
+    levels16.append(0)
+
+
 @pytest.mark.parametrize(
     "levels_argument, error",
     [([0, 1.0], TypeError), ([0, "1"], TypeError), ([None], TypeError), ("0123", TypeError), (5, TypeError),
