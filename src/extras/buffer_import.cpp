@@ -1,7 +1,6 @@
 #include "buffer_import.hpp"
 
 #include "../core/platform/process.hpp"
-#include "../module/init_once.hpp"
 
 namespace verrakin::extras {
 namespace {
@@ -14,12 +13,13 @@ struct BufferFunctions {
     ReleaseBuffer release = nullptr;
 };
 
-// Found once. Before 3.11 these functions exist but lie outside the stable
-// ABI, so they are left alone there.
+// Found once, by name, so that loading the module never depends on them.
+// CPython 3.9 and 3.10 have them with the signatures and the Py_buffer layout
+// that 3.11 froze (their libraries export them; Windows' python3.dll of those
+// versions does not, and there the copy stays).
 const BufferFunctions& buffer_functions() {
     static const BufferFunctions functions = [] {
         BufferFunctions found;
-        if (!python_at_least_3_11()) return found;
         auto* get = platform::loaded_function("python3", "PyObject_GetBuffer");
         auto* release = platform::loaded_function("python3", "PyBuffer_Release");
         if (get == nullptr || release == nullptr) return found;

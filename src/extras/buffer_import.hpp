@@ -1,7 +1,7 @@
 // Reading another object's buffer in place. PyObject_GetBuffer joined the
-// stable ABI in 3.11; this abi3 build also serves 3.9 and 3.10, so it is
-// looked up at run time on 3.11 and later, and callers on older interpreters
-// keep their copy through memoryview.tobytes().
+// stable ABI only in 3.11, and this abi3 build also serves 3.9 and 3.10, so it
+// is looked up by name when first needed; where it is not found, callers keep
+// their copy through memoryview.tobytes().
 #pragma once
 
 #include <cstddef>
