@@ -5,6 +5,7 @@ for every conversion."""
 import array
 import gc
 import random
+import sys
 import weakref
 
 import pytest
@@ -108,6 +109,29 @@ def test_a_buffer_is_released_after_the_call(convert, valid):
     except ValueError:
         assert not valid
     levels16.append(0)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="__buffer__ in Python code needs 3.12")
+def test_python_buffer_exporters(assert_note):
+    class Lends:
+        def __init__(self, lent):
+            self.lent, self.asked = lent, 0
+
+        def __buffer__(self, flags):
+            self.asked += 1
+            if isinstance(self.lent, Exception):
+                raise self.lent
+            return memoryview(self.lent)
+
+    assert from_levels(Lends(array.array("i", [3, 0, 2])), 4).phases() == [3, 0, 2]
+    assert from_levels(Lends(memoryview(array.array("q", range(8)))[::3]), 8).phases() == [0, 3, 6]
+    refusing = Lends(ValueError("no buffer today"))
+    with pytest.raises(ValueError, match="^no buffer today") as info:
+        from_levels(refusing, 4)
+    assert_note(info.value, "levels")
+    assert refusing.asked >= 1
+    with pytest.raises(ValueError, match="^no buffer today"):
+        from_bytes(refusing)
 
 
 @pytest.mark.parametrize(
