@@ -10,6 +10,7 @@ import pytest
 import model
 from helpers import NS, bits, expect_panic, rand_vec
 from verrakin import PhaseHVec, resonator_factorize
+from verrakin_extras import factorize
 
 
 def book_of(rng, size, dim, n):
@@ -77,6 +78,21 @@ def test_short_sweep_limits(max_iter, sizes):
     comp = bound_composite(books, [m - 1 for m in sizes], 16)
     for _, _, it, conv in check(comp, books, max_iter):
         assert (it, conv) == (max_iter, False)
+
+
+# While a sweep's matches cannot end the run they are found during the next
+# sweep; at every limit up to and past the sweep that converges, the matches,
+# the sweep count and the convergence must still be the model's.
+@pytest.mark.parametrize("seed", range(6))
+def test_every_sweep_limit_up_to_convergence(seed):
+    rng = random.Random(4400 + seed)
+    books = [book_of(rng, m, 40, 16) for m in (9, 5, 12)]
+    comp = rand_vec(rng, 40, 16) if seed % 2 else bound_composite(books, [1, 2, 3], 16)
+    lists = [[v for v, _ in b] for b in books]
+    last = check(comp, books, 50)[0][2]
+    for max_iter in range(1, last + 2):
+        want = check(comp, books, max_iter)[0]
+        assert factorize(comp[0], lists, max_iter)[1:] == (want[2], want[3])
 
 
 def test_duplicate_entries_report_the_later_one():
