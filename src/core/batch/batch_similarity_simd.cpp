@@ -46,9 +46,17 @@ VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16
         const std::uint16_t* q = query + first;
         for (std::size_t k = 0; k < K; ++k) {
             const std::uint16_t* e = entries[k] + first;
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
-                differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
+            if constexpr (packed) {
+                // |d| straight from the 16-bit levels (the larger minus the
+                // smaller), with no widening to 32 bits and back.
+                for (std::size_t i = 0; i < count; ++i) {
+                    differences[k][i] = static_cast<Index>(q[i] > e[i] ? q[i] - e[i] : e[i] - q[i]);
+                }
+            } else {
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
+                    differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
+                }
             }
         }
         std::size_t i = 0;
