@@ -2,8 +2,8 @@
 // for bit, for each instruction-set level this CPU runs: every group size and
 // remainder, lengths around the position blocks, levels at both ends of the
 // range and the pair table's whole index range (n <= 16), then the whole batch
-// against similarity() itself. Also the level checks and rotation of the byte
-// format against plain loops.
+// against similarity() itself, one query at a time and as a matrix. Also the
+// level checks and rotation of the byte format against plain loops.
 //
 //     cmake -S . -B build/check -DVERRAKIN_NATIVE_CHECKS=ON && cmake --build build/check
 //     build/check/batch_check
@@ -59,6 +59,30 @@ void check_batch() {
                     const double want = similarity(query, entries[j]).value();
                     ++checked;
                     if (std::memcmp(&got[j], &want, sizeof want) != 0) fail(isa_name(active_isa()), n, count, length);
+                }
+            }
+        }
+    }
+}
+
+// The matrix, a block of entries at a time for every query, against
+// similarity() per pair: dims with blocks of 16 entries (8200) and of 128
+// (1024), entry counts that leave a partial block.
+void check_matrix() {
+    for (const std::uint32_t n : {16u, 256u, 65536u}) {
+        for (const std::uint64_t dim : {std::uint64_t{0}, std::uint64_t{1024}, std::uint64_t{8200}}) {
+            std::vector<PhaseHVec> queries, entries;
+            for (std::size_t r = 0; r < 3; ++r) queries.push_back(vector_of(dim, n, static_cast<int>(r)));
+            for (std::size_t j = 0; j < 150; ++j) entries.push_back(vector_of(dim, n, j < 3 ? int(j) : 0));
+            for (const std::size_t count : {std::size_t{1}, std::size_t{17}, std::size_t{150}}) {
+                std::vector<double> got(queries.size() * count);
+                if (!batch_similarity_matrix(queries, {entries.data(), count}, got.data())) fail("cancelled", n, count, dim);
+                for (std::size_t r = 0; r < queries.size(); ++r) {
+                    for (std::size_t j = 0; j < count; ++j) {
+                        const double want = similarity(queries[r], entries[j]).value();
+                        ++checked;
+                        if (std::memcmp(&got[r * count + j], &want, sizeof want) != 0) fail("matrix", n, count, dim);
+                    }
                 }
             }
         }
@@ -143,6 +167,7 @@ int main() {
                 isa_name(supported_isa()));
     check_kernels();
     check_batch();
+    check_matrix();
     check_codec();
     std::printf("%llu values checked, %llu mismatches\n", static_cast<unsigned long long>(checked),
                 static_cast<unsigned long long>(mismatches));

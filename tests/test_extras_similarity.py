@@ -133,6 +133,17 @@ def test_matrix_rows_are_similarities(rows, columns):
     assert [[bits(x) for x in row] for row in matrix.tolist()] == [loop(q, vectors) for q in queries]
 
 
+# The matrix reads the entries a block at a time (about 256 KB of levels: 16
+# entries at dim 8200, 128 at dim 1024) for every query in turn; each block's
+# values land in every row at the block's own columns.
+@pytest.mark.parametrize("dim, n, rows, columns", [(8200, 65536, 3, 37), (1024, 256, 2, 131), (0, 16, 2, 3)])
+def test_matrix_blocks_of_entries_fill_every_row(dim, n, rows, columns):
+    queries = [PhaseHVec.random(dim, n, s) for s in range(rows)]
+    vectors = [PhaseHVec.random(dim, n, 100 + s) for s in range(columns)]
+    matrix = similarity_matrix(queries, vectors)
+    assert [[bits(x) for x in row] for row in matrix.tolist()] == [loop(q, vectors) for q in queries]
+
+
 def test_numpy_takes_the_matrix_without_a_copy():
     np = pytest.importorskip("numpy")
     queries = [PhaseHVec.random(64, 16, s) for s in range(3)]

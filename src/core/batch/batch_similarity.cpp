@@ -90,6 +90,36 @@ TableCache<CosineTable> batch_tables;
 // Entries per kernel call: the unit between polls of the caller's check.
 constexpr std::size_t kBlockEntries = 64;
 
+// The levels the matrix reads per block of entries: the block stays in the
+// second-level cache (beside a table of up to 512 KB) while every query passes
+// over it, instead of coming from memory once per query.
+constexpr std::size_t kMatrixBlockBytes = std::size_t{256} << 10;
+
+// The table and the kernel of one resolution, chosen once per call.
+class BatchRun {
+public:
+    explicit BatchRun(std::uint32_t n)
+        : table_(batch_tables.get(n, [n] { return cosine_table(n); })), kernel_(detail::batch_kernel()) {
+        const std::size_t width = 2 * std::size_t{n} - 1;
+        const double* values = table_->values.data();
+        tables_ = detail::BatchTables{values + (n - 1), table_->values.size() > width ? values + width : nullptr, n,
+                                      table_->mirrored};
+    }
+
+    /// out[j] = similarity(query, entries[j]) for the entries' levels `levels`.
+    void similarities(const PhaseHVec& query, const std::uint16_t* const* levels, std::size_t count,
+                      double* out) const noexcept {
+        kernel_(query.phases.data(), levels, count, query.phases.size(), tables_, out);
+        const double divisor = static_cast<double>(query.dim);
+        for (std::size_t j = 0; j < count; ++j) out[j] /= divisor;
+    }
+
+private:
+    TableCache<CosineTable>::Ptr table_;
+    detail::BatchKernel kernel_;
+    detail::BatchTables tables_{};
+};
+
 }  // namespace
 
 Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<const PhaseHVec> entries, double* out,
@@ -99,22 +129,40 @@ Expected<Ok, Cancelled> batch_similarities(const PhaseHVec& query, std::span<con
         std::fill(out, out + entries.size(), 1.0);
         return Ok{};
     }
-    const std::uint32_t n = query.n;
-    const auto table = batch_tables.get(n, [n] { return cosine_table(n); });
-    const std::size_t width = 2 * std::size_t{n} - 1;
-    const double* values = table->values.data();
-    const detail::BatchTables tables{values + (n - 1), table->values.size() > width ? values + width : nullptr, n,
-                                     table->mirrored};
-    const detail::BatchKernel kernel = detail::batch_kernel();
-    const double divisor = static_cast<double>(query.dim);
+    const BatchRun run(query.n);
     std::vector<const std::uint16_t*> levels(std::min(entries.size(), kBlockEntries));
     CancelPacer pacer(cancel);
     for (std::size_t first = 0; first < entries.size(); first += kBlockEntries) {
         const std::size_t count = std::min(kBlockEntries, entries.size() - first);
         for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
-        kernel(query.phases.data(), levels.data(), count, query.phases.size(), tables, out + first);
-        for (std::size_t j = 0; j < count; ++j) out[first + j] /= divisor;
+        run.similarities(query, levels.data(), count, out + first);
         if (first + count < entries.size() && pacer.after(count * query.phases.size())) return unexpected(Cancelled{});
+    }
+    return Ok{};
+}
+
+Expected<Ok, Cancelled> batch_similarity_matrix(std::span<const PhaseHVec> queries, std::span<const PhaseHVec> entries,
+                                                double* out, const CancelCheck& cancel) {
+    if (queries.empty() || entries.empty()) return Ok{};
+    const PhaseHVec& shape = queries.front();
+    const std::size_t columns = entries.size();
+    if (shape.dim == 0) {
+        std::fill(out, out + queries.size() * columns, 1.0);
+        return Ok{};
+    }
+    const BatchRun run(shape.n);
+    const std::size_t row_bytes = 2 * shape.phases.size();
+    const std::size_t block = std::max<std::size_t>(kMatrixBlockBytes / row_bytes / 16 * 16, 16);
+    std::vector<const std::uint16_t*> levels(std::min(columns, block));
+    CancelPacer pacer(cancel);
+    for (std::size_t first = 0; first < columns; first += block) {
+        const std::size_t count = std::min(block, columns - first);
+        for (std::size_t j = 0; j < count; ++j) levels[j] = entries[first + j].phases.data();
+        for (std::size_t r = 0; r < queries.size(); ++r) {
+            run.similarities(queries[r], levels.data(), count, out + r * columns + first);
+            const bool last = first + count == columns && r + 1 == queries.size();
+            if (!last && pacer.after(count * shape.phases.size())) return unexpected(Cancelled{});
+        }
     }
     return Ok{};
 }
