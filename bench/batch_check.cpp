@@ -91,8 +91,10 @@ void check_matrix() {
 
 // Every kernel level this CPU runs, called directly against the reference.
 void check_kernels() {
-    const detail::BatchKernel kernels[] = {detail::batch_sums_scalar, detail::batch_sums_avx2,
-                                           detail::batch_sums_avx512};
+    // Both forms of each level: [level][0] one load per term, [level][1] gathers.
+    const detail::BatchKernel kernels[][2] = {{detail::batch_sums_scalar, detail::batch_sums_scalar},
+                                              {detail::batch_sums_avx2, detail::batch_sums_avx2_gathers},
+                                              {detail::batch_sums_avx512, detail::batch_sums_avx512_gathers}};
     for (const bool mirrored : {false, true})
     for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
@@ -118,7 +120,7 @@ void check_kernels() {
             const PhaseHVec query = vector_of(length, n, 0);
             std::vector<PhaseHVec> entries;
             std::vector<const std::uint16_t*> levels;
-            for (std::size_t j = 0; j < 37; ++j) {
+            for (std::size_t j = 0; j < 45; ++j) {  // groups of 16, 16, 8 and a rest of 5
                 entries.push_back(vector_of(length, n, j % 5 == 1 ? 1 : j % 5 == 2 ? 2 : 0));
             }
             for (const PhaseHVec& e : entries) levels.push_back(e.phases.data());
@@ -126,11 +128,13 @@ void check_kernels() {
             detail::batch_sums_reference(query.phases.data(), levels.data(), levels.size(), length, tables,
                                          want.data());
             for (int level = 0; level <= static_cast<int>(supported_isa()); ++level) {
-                std::fill(got.begin(), got.end(), 0.0);
-                kernels[level](query.phases.data(), levels.data(), levels.size(), length, tables, got.data());
-                checked += got.size();
-                if (std::memcmp(got.data(), want.data(), got.size() * sizeof(double)) != 0) {
-                    fail(isa_name(static_cast<Isa>(level)), n, levels.size(), length);
+                for (const detail::BatchKernel kernel : kernels[level]) {
+                    std::fill(got.begin(), got.end(), 0.0);
+                    kernel(query.phases.data(), levels.data(), levels.size(), length, tables, got.data());
+                    checked += got.size();
+                    if (std::memcmp(got.data(), want.data(), got.size() * sizeof(double)) != 0) {
+                        fail(isa_name(static_cast<Isa>(level)), n, levels.size(), length);
+                    }
                 }
             }
         }
@@ -163,8 +167,10 @@ void check_codec() {
 }  // namespace
 
 int main() {
-    std::printf("batch kernels: active level %s, this CPU runs up to %s\n", isa_name(active_isa()),
-                isa_name(supported_isa()));
+    const detail::BatchKernel chosen = detail::batch_kernel();
+    const bool gathers = chosen == detail::batch_sums_avx2_gathers || chosen == detail::batch_sums_avx512_gathers;
+    std::printf("batch kernels: active level %s (%s), this CPU runs up to %s\n", isa_name(active_isa()),
+                gathers ? "gathers" : "one load per term", isa_name(supported_isa()));
     check_kernels();
     check_batch();
     check_matrix();

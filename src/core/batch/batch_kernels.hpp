@@ -43,8 +43,16 @@ void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* ent
                      std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
                        std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
+/// The same levels with gathers (lane = entry) in place of one scalar load per
+/// term beyond n = 16.
+void batch_sums_avx2_gathers(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                             std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
+void batch_sums_avx512_gathers(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                               std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 
-/// The kernel of the active instruction-set level.
+/// The kernel of the active instruction-set level: of its two forms the one
+/// that ran faster on a small batch timed at the first call (the forms give
+/// the same bits, so the choice shows in the speed only).
 BatchKernel batch_kernel() noexcept;
 
 }  // namespace verrakin::detail
