@@ -17,11 +17,14 @@ similarity); it is here as the speed a user gets from the usual library.
 import argparse
 import json
 import os
-import platform
+import sys
 import time
 
-import verrakin_extras
-from verrakin import PhaseHVec
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from machine_info import describe, machine_info  # noqa: E402  (first: it may lower the peers' instruction sets)
+
+import verrakin_extras  # noqa: E402
+from verrakin import PhaseHVec  # noqa: E402
 
 try:
     import torch
@@ -31,22 +34,6 @@ except ImportError:  # the torch contenders are skipped
 
 ENTRIES = 1000
 QUERIES = 32
-
-
-def cpu_class():
-    model = platform.processor() or platform.machine()
-    flags = set()
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                elif line.startswith("flags"):
-                    flags = set(line.split(":", 1)[1].split())
-    except OSError:
-        pass
-    simd = "AVX-512" if "avx512f" in flags else "AVX2" if "avx2" in flags else "SSE only"
-    return f"{model} ({simd}), {os.cpu_count()} cores"
 
 
 def best_time(run, repeat):
@@ -89,7 +76,7 @@ def main():
         torch.set_num_threads(1)
     repeat = 3 if args.quick else 7
     info = verrakin_extras.build_info()
-    print(f"CPU: {cpu_class()}; verrakin kernels {info['kernels']} (VERRAKIN_ISA={os.environ.get('VERRAKIN_ISA', 'unset')}), "
+    print(f"CPU: {describe()}; {os.cpu_count()} cores; verrakin kernels {info['kernels']}, "
           f"maths {info['maths']}; torch {torch.__version__ if torch else 'absent'}, one thread")
     print(f"per query, {ENTRIES} entries: times in ms; speed-ups of the batch over the loop and over torchhd FHRR")
     print(f"{'dim':>6} {'n':>6} {'loop':>8} {'batch':>8} {'matrix':>8} {'fhrr':>8} {'map':>8} {'x loop':>7} {'x fhrr':>7}")
@@ -106,7 +93,7 @@ def main():
                   f"{row['vs_loop']:7.2f} {row['vs_fhrr']:7.2f}")
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"cpu": cpu_class(), "build": info, "rows": rows}, f, indent=1)
+            json.dump({"machine": machine_info(), "build": info, "rows": rows}, f, indent=1)
 
 
 if __name__ == "__main__":

@@ -24,6 +24,9 @@ import platform
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from machine_info import describe, machine_info  # noqa: E402  (first: it may lower the peers' instruction sets)
+
 try:
     import numpy as np
     from threadpoolctl import threadpool_limits
@@ -31,9 +34,6 @@ except ImportError as missing:  # the comparison is against NumPy: nothing to me
     sys.exit(f"bench/compare.py needs {missing.name}, which is not installed: pip install '.[bench]'")
 
 from verrakin import PhaseHVec
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from machine_info import describe, machine_info  # noqa: E402
 
 TWO_PI = 6.283185307179586
 FOLD_SCALE = 16384.0

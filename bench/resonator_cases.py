@@ -22,9 +22,10 @@ import subprocess
 import sys
 import time
 
+from machine_info import describe, machine_info  # first: it may lower the peers' instruction sets
+
 import numpy as np
 
-from machine_info import describe, machine_info
 from verrakin import PhaseHVec, resonator_factorize
 
 TWO_PI = 6.283185307179586

@@ -5,6 +5,7 @@ for every conversion."""
 import array
 import gc
 import random
+import sys
 import weakref
 
 import pytest
@@ -74,6 +75,63 @@ def test_bad_levels_in_buffers(typecode):
         from_levels(array.array(typecode, [0, 1, -1, 99]), 16)
     with pytest.raises(ValueError, match=r"^levels\[3\] = 99 "):
         from_levels(array.array(typecode, [0, 1, 2, 99]), 16)
+
+
+# Buffers are checked in blocks of 2048 items: the first bad item must be found
+# at either side of a block's edge, and a negative 16-bit item is refused even
+# at n = 65536, where every unsigned 16-bit value is a level.
+@pytest.mark.parametrize("typecode", list("bBhHiIqQ"))
+@pytest.mark.parametrize("position", [0, 2047, 2048, 4095, 5000])
+def test_the_first_bad_item_of_a_long_buffer(typecode, position):
+    n = {"b": 2, "B": 2, "h": 65536}.get(typecode, 60000)
+    bad = -1 if typecode.islower() else 2 if typecode == "B" else 60000
+    items = array.array(typecode, [1] * 5001)
+    items[position] = bad
+    items[5000] = bad  # a later bad item must not be reported
+    with pytest.raises(ValueError, match=rf"^levels\[{position}\] = {bad} "):
+        from_levels(items, n)
+
+
+@pytest.mark.parametrize("convert", ["from_levels", "from_bytes"])
+@pytest.mark.parametrize("valid", [True, False])
+def test_a_buffer_is_released_after_the_call(convert, valid):
+    data = bytearray(to_bytes(PhaseHVec.random(100, 256, 4)))
+    if not valid:
+        data[-1] ^= 0xFF  # a bad checksum; as levels, a byte above 3
+    try:
+        from_levels(data, 256 if valid else 4) if convert == "from_levels" else from_bytes(data)
+    except ValueError:
+        assert not valid
+    data.extend(b"\x00")  # BufferError while any export is still held
+    levels16 = array.array("H", [1, 2, 3] if valid else [1, 2, 99])
+    try:
+        from_levels(levels16, 16)
+    except ValueError:
+        assert not valid
+    levels16.append(0)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="__buffer__ in Python code needs 3.12")
+def test_python_buffer_exporters(assert_note):
+    class Lends:
+        def __init__(self, lent):
+            self.lent, self.asked = lent, 0
+
+        def __buffer__(self, flags):
+            self.asked += 1
+            if isinstance(self.lent, Exception):
+                raise self.lent
+            return memoryview(self.lent)
+
+    assert from_levels(Lends(array.array("i", [3, 0, 2])), 4).phases() == [3, 0, 2]
+    assert from_levels(Lends(memoryview(array.array("q", range(8)))[::3]), 8).phases() == [0, 3, 6]
+    refusing = Lends(ValueError("no buffer today"))
+    with pytest.raises(ValueError, match="^no buffer today") as info:
+        from_levels(refusing, 4)
+    assert_note(info.value, "levels")
+    assert refusing.asked >= 1
+    with pytest.raises(ValueError, match="^no buffer today"):
+        from_bytes(refusing)
 
 
 @pytest.mark.parametrize(

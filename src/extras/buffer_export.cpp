@@ -7,7 +7,7 @@
 // Buffer slots in a type spec reach the stable ABI only with 3.11's headers,
 // yet CPython has honoured Py_bf_getbuffer in PyType_FromSpec since 3.9 and the
 // Py_buffer structure it fills has kept one layout since 3.3 (3.11 froze it in
-// the stable ABI unchanged). This file declares that layout itself, so one abi3
+// the stable ABI unchanged). buffer_layout.hpp declares that layout, so one abi3
 // build serves 3.9 and later; no function outside the 3.9 stable ABI is called.
 #include "buffer_export.hpp"
 
@@ -16,30 +16,10 @@
 #include <new>
 
 #include "../module/init_once.hpp"
+#include "buffer_layout.hpp"
 
 namespace verrakin::extras {
 namespace {
-
-/// CPython's Py_buffer, as laid out since 3.3.
-struct BufferView {
-    void* buf;
-    PyObject* obj;
-    Py_ssize_t len;
-    Py_ssize_t itemsize;
-    int readonly;
-    int ndim;
-    char* format;
-    Py_ssize_t* shape;
-    Py_ssize_t* strides;
-    Py_ssize_t* suboffsets;
-    void* internal;
-};
-static_assert(sizeof(BufferView) == 10 * sizeof(void*) || sizeof(void*) != 8, "Py_buffer is 80 bytes on 64-bit");
-
-constexpr int kBufferWritable = 0x0001;  // PyBUF_WRITABLE
-constexpr int kBufferFormat = 0x0004;    // PyBUF_FORMAT
-constexpr int kBufferNd = 0x0008;        // PyBUF_ND
-constexpr int kBufferStrides = 0x0010 | kBufferNd;  // PyBUF_STRIDES
 
 struct ExportObject {
     PyObject ob_base;

@@ -9,6 +9,7 @@
 #include "call_helpers.hpp"
 #include "entries.hpp"
 #include "buffer_export.hpp"
+#include "buffer_import.hpp"
 
 namespace verrakin::extras {
 namespace {
@@ -99,43 +100,31 @@ constexpr IntegerFormat kIntegerFormats[] = {{'b', true}, {'B', false}, {'h', tr
                                              {'i', true}, {'I', false}, {'l', true}, {'L', false},
                                              {'q', true}, {'Q', false}, {'n', true}, {'N', false}};
 
-// One pass that copies and keeps the largest level (vectorised, no branch),
-// then, only when some level is bad, a second one that finds the first.
-template <class T>
-PyResult<Ok> convert_items(const char* bytes, std::uint64_t count, std::uint32_t n, std::uint16_t* out) {
-    using Unsigned = std::make_unsigned_t<T>;  // a negative value becomes huge: one comparison checks both ends
-    Unsigned highest = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        T value;
-        std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
-        const auto level = static_cast<Unsigned>(value);
-        highest = level > highest ? level : highest;
-        out[i] = static_cast<std::uint16_t>(level);
+LevelItem level_item_kind(Py_ssize_t itemsize, bool is_signed) noexcept {
+    switch (itemsize) {
+        case 1: return is_signed ? LevelItem::i8 : LevelItem::u8;
+        case 2: return is_signed ? LevelItem::i16 : LevelItem::u16;
+        case 4: return is_signed ? LevelItem::i32 : LevelItem::u32;
+        default: return is_signed ? LevelItem::i64 : LevelItem::u64;
     }
-    if (count == 0 || highest < n) return Ok{};
-    for (std::uint64_t i = 0;; ++i) {
-        T value;
-        std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
-        if (static_cast<Unsigned>(value) >= n) return unexpected(bad_level(i, std::to_string(value), n));
-    }
+}
+
+// The integer at `position` as text, for the message about it.
+std::string item_text(const char* data, Py_ssize_t itemsize, bool is_signed, std::uint64_t position) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, data + position * static_cast<std::uint64_t>(itemsize), static_cast<std::size_t>(itemsize));
+    const unsigned width = 8 * static_cast<unsigned>(itemsize);
+    if (!is_signed || (bits >> (width - 1)) == 0) return std::to_string(bits);
+    if (width < 64) bits |= ~std::uint64_t{0} << width;  // sign-extended
+    return std::to_string(static_cast<std::int64_t>(bits));
 }
 
 PyResult<Ok> convert_buffer(const char* data, std::uint64_t count, Py_ssize_t itemsize, bool is_signed,
                             std::uint32_t n, std::uint16_t* out) {
-    switch (itemsize) {
-        case 1:
-            return is_signed ? convert_items<std::int8_t>(data, count, n, out)
-                             : convert_items<std::uint8_t>(data, count, n, out);
-        case 2:
-            return is_signed ? convert_items<std::int16_t>(data, count, n, out)
-                             : convert_items<std::uint16_t>(data, count, n, out);
-        case 4:
-            return is_signed ? convert_items<std::int32_t>(data, count, n, out)
-                             : convert_items<std::uint32_t>(data, count, n, out);
-        default:
-            return is_signed ? convert_items<std::int64_t>(data, count, n, out)
-                             : convert_items<std::uint64_t>(data, count, n, out);
-    }
+    const auto bad = narrow_levels(reinterpret_cast<const std::byte*>(data), level_item_kind(itemsize, is_signed),
+                                   count, n, out);
+    if (!bad) return Ok{};
+    return unexpected(bad_level(*bad, item_text(data, itemsize, is_signed, *bad), n));
 }
 
 PyResult<std::string> string_attribute(PyObject* object, const char* name) {
@@ -156,6 +145,36 @@ PyResult<Py_ssize_t> size_attribute(PyObject* object, const char* name) {
     return size;
 }
 
+// The item type of a one-dimensional buffer, from its struct format.
+PyResult<const IntegerFormat*> integer_format(const std::string& format, Py_ssize_t itemsize) {
+    std::string code = format;
+    if (!code.empty() && (code[0] == '@' || code[0] == '=' || code[0] == '<')) code.erase(0, 1);
+    const IntegerFormat* kind = nullptr;
+    for (const IntegerFormat& f : kIntegerFormats) {
+        if (code.size() == 1 && code[0] == f.code) kind = &f;
+    }
+    if (kind == nullptr || itemsize < 1 || itemsize > 8 || (itemsize & (itemsize - 1)) != 0) {
+        return unexpected(PendingException::lazy(PyExc_TypeError, "levels must hold integers, not buffer format '" +
+                                                                      format + "'"));
+    }
+    return kind;
+}
+
+PyResult<PhaseHVec> levels_from_items(const char* data, Py_ssize_t bytes, Py_ssize_t itemsize,
+                                      const IntegerFormat& kind, std::uint32_t n) {
+    const auto count = static_cast<std::uint64_t>(bytes / itemsize);
+    PhaseHVec record{count, n, PhaseArray::allocate(count)};
+    VK_TRY(convert_buffer(data, count, itemsize, kind.is_signed, n, record.phases.data()));
+    return record;
+}
+
+// A contiguous buffer read in place (3.11 and later).
+PyResult<PhaseHVec> levels_in_place(const BorrowedBuffer& buffer, std::uint32_t n) {
+    const IntegerFormat* kind = nullptr;
+    VK_TRY_ASSIGN(kind, integer_format(buffer.format(), buffer.itemsize()));
+    return levels_from_items(buffer.data(), buffer.bytes(), buffer.itemsize(), *kind, n);
+}
+
 // Any one-dimensional buffer of integers, through a memoryview of it (the
 // stable ABI of 3.9 offers no direct buffer access: its bytes are one copy).
 PyResult<PhaseHVec> levels_from_buffer(PyObject* view, std::uint32_t n) {
@@ -168,26 +187,14 @@ PyResult<PhaseHVec> levels_from_buffer(PyObject* view, std::uint32_t n) {
         return unexpected(PendingException::lazy(PyExc_ValueError, "levels must be one-dimensional, got a buffer of " +
                                                                        std::to_string(ndim) + " dimensions"));
     }
-    std::string code = format;
-    if (!code.empty() && (code[0] == '@' || code[0] == '=' || code[0] == '<')) code.erase(0, 1);
     const IntegerFormat* kind = nullptr;
-    for (const IntegerFormat& f : kIntegerFormats) {
-        if (code.size() == 1 && code[0] == f.code) kind = &f;
-    }
-    if (kind == nullptr || itemsize < 1 || itemsize > 8 || (itemsize & (itemsize - 1)) != 0) {
-        return unexpected(PendingException::lazy(PyExc_TypeError, "levels must hold integers, not buffer format '" +
-                                                                      format + "'"));
-    }
+    VK_TRY_ASSIGN(kind, integer_format(format, itemsize));
     PyRef bytes = PyRef::steal(PyObject_CallMethod(view, "tobytes", nullptr));
     if (!bytes) return unexpected(take_exception());
     char* data = nullptr;
     Py_ssize_t size = 0;
     if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) != 0) return unexpected(take_exception());
-    const auto count = static_cast<std::uint64_t>(size / itemsize);
-    PhaseHVec record{count, n, PhaseArray::allocate(count)};
-    std::uint16_t* out = record.phases.data();
-    VK_TRY(convert_buffer(data, count, itemsize, kind->is_signed, n, out));
-    return record;
+    return levels_from_items(data, size, itemsize, *kind, n);
 }
 
 PyResult<std::uint32_t> resolution(PyObject* object) {
@@ -206,6 +213,7 @@ PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     }
     if (type_has_flag(levels, Py_TPFLAGS_LIST_SUBCLASS)) return levels_from_list(levels, n);
     if (!type_has_flag(levels, Py_TPFLAGS_TUPLE_SUBCLASS)) {
+        if (const auto buffer = BorrowedBuffer::of(levels)) return levels_in_place(*buffer, n);
         PyRef view = PyRef::steal(PyMemoryView_FromObject(levels));
         if (view) return levels_from_buffer(view.get(), n);
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) return unexpected(take_exception());
@@ -267,6 +275,13 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
         VK_TRY(extract_arguments(kFromBytesSignature, args, kwargs, slots));
         PyObject* data = slots[0].get();
         PyRef copy;  // the bytes of any other buffer
+        const auto in_place = type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS) ? std::nullopt : BorrowedBuffer::of(data);
+        if (in_place) {
+            auto record = decode({reinterpret_cast<const std::byte*>(in_place->data()),
+                                  static_cast<std::size_t>(in_place->bytes())});
+            if (!record) return unexpected(PendingException::lazy(PyExc_ValueError, std::move(record).error()));
+            return wrap(std::move(record).value());
+        }
         if (!type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS)) {
             PyRef view = PyRef::steal(PyMemoryView_FromObject(data));
             if (!view) {

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 namespace verrakin {
 namespace {
@@ -136,6 +137,66 @@ std::optional<std::uint64_t> first_bad_level(const std::uint16_t* levels, std::u
         for (std::uint64_t i = first; i < end; ++i) {
             if (levels[i] >= n) return i;
         }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Block by block: a copy into an aligned local block (so the compiler need not
+// fear that it overlaps the output; 16-bit items go straight to the output),
+// then one branch-free pass that narrows and keeps the largest value, widened
+// so that a negative integer becomes a huge one and one comparison checks both
+// ends. Only a block holding a bad value is searched again for the first one.
+template <class T>
+std::optional<std::uint64_t> narrow_items(const std::byte* items, std::uint64_t count, std::uint32_t n,
+                                          std::uint16_t* out) noexcept {
+    using Wide = std::conditional_t<(sizeof(T) <= 4), std::uint32_t, std::uint64_t>;
+    constexpr bool kSameSize = sizeof(T) == sizeof(std::uint16_t);
+    constexpr std::uint64_t kBlock = 2048;
+    alignas(64) T block[kSameSize ? 1 : kBlock];
+    for (std::uint64_t first = 0; first < count; first += kBlock) {
+        const std::size_t length = static_cast<std::size_t>(count - first < kBlock ? count - first : kBlock);
+        std::uint16_t* to = out + first;
+        const auto item = [&](std::size_t i) {
+            if constexpr (kSameSize) {
+                return static_cast<Wide>(static_cast<T>(to[i]));
+            } else {
+                return static_cast<Wide>(block[i]);
+            }
+        };
+        Wide highest = 0;
+        if constexpr (kSameSize) {
+            std::memcpy(to, items + first * sizeof(T), length * sizeof(T));
+            for (std::size_t i = 0; i < length; ++i) highest = item(i) > highest ? item(i) : highest;
+        } else {
+            std::memcpy(block, items + first * sizeof(T), length * sizeof(T));
+            for (std::size_t i = 0; i < length; ++i) {
+                highest = item(i) > highest ? item(i) : highest;
+                to[i] = static_cast<std::uint16_t>(item(i));
+            }
+        }
+        if (highest < n) continue;
+        for (std::size_t i = 0;; ++i) {
+            if (item(i) >= n) return first + i;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> narrow_levels(const std::byte* items, LevelItem item, std::uint64_t count,
+                                           std::uint32_t n, std::uint16_t* out) noexcept {
+    switch (item) {
+        case LevelItem::i8: return narrow_items<std::int8_t>(items, count, n, out);
+        case LevelItem::u8: return narrow_items<std::uint8_t>(items, count, n, out);
+        case LevelItem::i16: return narrow_items<std::int16_t>(items, count, n, out);
+        case LevelItem::u16: return narrow_items<std::uint16_t>(items, count, n, out);
+        case LevelItem::i32: return narrow_items<std::int32_t>(items, count, n, out);
+        case LevelItem::u32: return narrow_items<std::uint32_t>(items, count, n, out);
+        case LevelItem::i64: return narrow_items<std::int64_t>(items, count, n, out);
+        case LevelItem::u64: return narrow_items<std::uint64_t>(items, count, n, out);
     }
     return std::nullopt;
 }

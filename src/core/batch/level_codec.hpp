@@ -42,6 +42,16 @@ std::uint64_t level_checksum(std::span<const std::byte> header, std::span<const 
 std::optional<std::uint64_t> first_bad_level(const std::uint16_t* levels, std::uint64_t count,
                                              std::uint32_t n) noexcept;
 
+/// The integer types a buffer of levels may hold.
+enum class LevelItem { i8, u8, i16, u16, i32, u32, i64, u64 };
+
+/// Copies `count` integers of type `item` (host byte order, unaligned) at
+/// `items` into `out` as levels. Returns the position of the first integer
+/// that is not a level below n (then `out` holds garbage), or nothing. The
+/// output must not overlap the items.
+std::optional<std::uint64_t> narrow_levels(const std::byte* items, LevelItem item, std::uint64_t count,
+                                           std::uint32_t n, std::uint16_t* out) noexcept;
+
 /// The record with every phase moved from i to (i + shift) mod dim; shift < dim.
 PhaseHVec rotate(const PhaseHVec& record, std::uint64_t shift);
 

@@ -3,6 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -25,6 +26,12 @@ bool current_thread_name(char* name, std::size_t size) noexcept {
     return false;
 }
 
+void* loaded_function(const char* windows_library, const char* name) noexcept {
+    HMODULE library = GetModuleHandleA(windows_library);
+    if (library == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(library, name));
+}
+
 [[noreturn]] void park_forever() noexcept {
     for (;;) Sleep(INFINITE);
 }
@@ -32,6 +39,8 @@ bool current_thread_name(char* name, std::size_t size) noexcept {
 #else
 
 std::uint64_t current_process_id() noexcept { return static_cast<std::uint64_t>(getpid()); }
+
+void* loaded_function(const char*, const char* name) noexcept { return dlsym(RTLD_DEFAULT, name); }
 
 bool at_fork(void (*prepare)(), void (*in_parent)(), void (*in_child)()) noexcept {
     return pthread_atfork(prepare, in_parent, in_child) == 0;

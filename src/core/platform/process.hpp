@@ -18,6 +18,11 @@ bool at_fork(void (*prepare)(), void (*in_parent)(), void (*in_child)()) noexcep
 /// allocating); false when the thread has none or the system cannot say.
 bool current_thread_name(char* name, std::size_t size) noexcept;
 
+/// The address of a function the process has already loaded, or null. POSIX
+/// looks in every library of the global scope; Windows looks in the loaded
+/// library named `windows_library` only.
+void* loaded_function(const char* windows_library, const char* name) noexcept;
+
 /// Blocks the calling thread for the rest of the process's life.
 [[noreturn]] void park_forever() noexcept;
 
