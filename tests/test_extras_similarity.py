@@ -38,9 +38,10 @@ def test_every_group_and_block_size(count):
 
 
 # Each way of looking terms up: in registers (n <= 16), through pairs, by index
-# in and beyond the first-level cache; lengths leave partial groups of positions.
+# in and beyond the first-level cache, by gathers; lengths leave partial groups
+# of positions or fill the gathers' blocks of 16 and 32 exactly.
 @pytest.mark.parametrize("n", [2, 7, 16, 17, 256, 4096, 4097, 65536])
-@pytest.mark.parametrize("dim", [6, 259])
+@pytest.mark.parametrize("dim", [6, 32, 47, 259])
 def test_every_lookup_with_full_groups_of_entries(n, dim):
     query = PhaseHVec.random(dim, n, 5)
     vectors = [PhaseHVec.random(dim, n, 500 + s) for s in range(41)]
