@@ -1,6 +1,6 @@
-// The gather kernels of the batch similarity: eight entries' terms of one
-// position per 8-lane gather (two 4-lane ones on AVX2), lane k adding only
-// entry k's terms in index order, so every chain stays the reference's.
+// The gather kernel of the batch similarity: eight entries' terms of one
+// position per 8-lane AVX-512 gather, lane k adding only entry k's terms in
+// index order, so every chain stays the reference's.
 #include "../platform/compiler.hpp"
 
 #if VK_X86_64
@@ -70,63 +70,6 @@ VK_TARGET_AVX512 inline void sums_by_gather(const std::uint16_t* query, const st
     }
 }
 
-// The same with AVX2: blocks of 16 positions, and each position's eight
-// indices feed two four-lane gathers (entries 0-3 and 4-7).
-template <std::size_t G>
-VK_TARGET_AVX2 inline void sums_by_gather_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                               std::uint64_t length, const double* by_difference,
-                                               double* sums) noexcept {
-    constexpr std::size_t kPositions = 16;
-    __m256d acc[2 * G];
-    for (std::size_t h = 0; h < 2 * G; ++h) acc[h] = _mm256_set1_pd(-0.0);
-    alignas(32) std::uint16_t indices[G][8][kPositions];  // [group][j][L][entry], position 8L + j
-    std::uint64_t first = 0;
-    for (; first + kPositions <= length; first += kPositions) {
-        const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(query + first));
-        for (std::size_t g = 0; g < G; ++g) {
-            __m256i r[8];
-            for (std::size_t k = 0; k < 8; ++k) {
-                const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries[8 * g + k] + first));
-                r[k] = _mm256_sub_epi16(_mm256_max_epu16(q, e), _mm256_min_epu16(q, e));
-            }
-            __m256i t[8], u[8];
-            for (std::size_t k = 0; k < 8; k += 2) {
-                t[k] = _mm256_unpacklo_epi16(r[k], r[k + 1]);
-                t[k + 1] = _mm256_unpackhi_epi16(r[k], r[k + 1]);
-            }
-            for (std::size_t h = 0; h < 8; h += 4) {
-                u[h] = _mm256_unpacklo_epi32(t[h], t[h + 2]);
-                u[h + 1] = _mm256_unpackhi_epi32(t[h], t[h + 2]);
-                u[h + 2] = _mm256_unpacklo_epi32(t[h + 1], t[h + 3]);
-                u[h + 3] = _mm256_unpackhi_epi32(t[h + 1], t[h + 3]);
-            }
-            for (std::size_t h = 0; h < 4; ++h) {
-                _mm256_store_si256(reinterpret_cast<__m256i*>(indices[g][2 * h]), _mm256_unpacklo_epi64(u[h], u[h + 4]));
-                _mm256_store_si256(reinterpret_cast<__m256i*>(indices[g][2 * h + 1]),
-                                   _mm256_unpackhi_epi64(u[h], u[h + 4]));
-            }
-        }
-        for (std::size_t p = 0; p < kPositions; ++p) {
-            for (std::size_t g = 0; g < G; ++g) {
-                const std::uint16_t* eight = &indices[g][p % 8][8 * (p / 8)];
-                const __m128i low = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(eight)));
-                const __m128i high = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(eight + 4)));
-                acc[2 * g] = _mm256_add_pd(acc[2 * g], _mm256_i32gather_pd(by_difference, low, 8));
-                acc[2 * g + 1] = _mm256_add_pd(acc[2 * g + 1], _mm256_i32gather_pd(by_difference, high, 8));
-            }
-        }
-    }
-    for (std::size_t h = 0; h < 2 * G; ++h) _mm256_storeu_pd(sums + 4 * h, acc[h]);
-    // The last positions continue each chain one entry at a time.
-    for (std::size_t k = 0; k < 8 * G; ++k) {
-        double sum = sums[k];
-        for (std::uint64_t i = first; i < length; ++i) {
-            sum += by_difference[query[i] > entries[k][i] ? query[i] - entries[k][i] : entries[k][i] - query[i]];
-        }
-        sums[k] = sum;
-    }
-}
-
 }  // namespace
 
 // Two groups of eight keep two gathers in flight.
@@ -137,16 +80,6 @@ VK_TARGET_AVX512 std::size_t gather_sums_avx512(const std::uint16_t* query, cons
     if (!tables.mirrored) return j;
     for (; j + 16 <= count; j += 16) sums_by_gather<2>(query, entries + j, length, tables.by_difference, sums + j);
     for (; j + 8 <= count; j += 8) sums_by_gather<1>(query, entries + j, length, tables.by_difference, sums + j);
-    return j;
-}
-
-VK_TARGET_AVX2 std::size_t gather_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                            std::size_t count, std::uint64_t length, const BatchTables& tables,
-                                            double* sums) noexcept {
-    std::size_t j = 0;
-    if (!tables.mirrored) return j;
-    for (; j + 16 <= count; j += 16) sums_by_gather_avx2<2>(query, entries + j, length, tables.by_difference, sums + j);
-    for (; j + 8 <= count; j += 8) sums_by_gather_avx2<1>(query, entries + j, length, tables.by_difference, sums + j);
     return j;
 }
 

@@ -35,7 +35,7 @@ namespace {
 
 // Gathers or one scalar load per term: which is faster depends on the core
 // (gathers win on Sapphire Rapids, lost on Zen 3, and some microcode
-// mitigations slow them), so the first call times both forms of its level on a
+// mitigations slow them), so the first AVX-512 call times both forms on a
 // small batch (16 entries of 2048 positions at n = 256, interleaved, the best
 // of 16 runs each, about 0.3 ms in all) and keeps the faster. Both give the
 // same bits.
@@ -81,10 +81,7 @@ BatchKernel batch_kernel() noexcept {
             static const BatchKernel chosen = faster_of(batch_sums_avx512, batch_sums_avx512_gathers);
             return chosen;
         }
-        case Isa::avx2: {
-            static const BatchKernel chosen = faster_of(batch_sums_avx2, batch_sums_avx2_gathers);
-            return chosen;
-        }
+        case Isa::avx2: return batch_sums_avx2;
 #else
         case Isa::avx512:
         case Isa::avx2:

@@ -230,21 +230,14 @@ void batch_sums_scalar(const std::uint16_t* query, const std::uint16_t* const* e
     sums_in_groups<4>(query, entries, count, length, tables, sums);
 }
 
-// The wider kernels exist on x86-64 only. Each level comes twice: with one
-// scalar load per term, and with gathers beyond n = 16 (batch_kernel() keeps
-// the faster on this core).
+// The wider kernels exist on x86-64 only. AVX-512 comes twice: with one scalar
+// load per term, and with gathers beyond n = 16 (batch_kernel() keeps the
+// faster on this core).
 #if VK_X86_64
 VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
                                     std::size_t count, std::uint64_t length, const BatchTables& tables,
                                     double* sums) noexcept {
     sums_in_groups<16>(query, entries, count, length, tables, sums);
-}
-
-VK_TARGET_AVX2 void batch_sums_avx2_gathers(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                            std::size_t count, std::uint64_t length, const BatchTables& tables,
-                                            double* sums) noexcept {
-    const std::size_t j = tables.pairs == nullptr ? gather_sums_avx2(query, entries, count, length, tables, sums) : 0;
-    sums_in_groups<16>(query, entries + j, count - j, length, tables, sums + j);
 }
 
 namespace {
