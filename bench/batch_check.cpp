@@ -2,8 +2,8 @@
 // for bit, for each instruction-set level this CPU runs: every group size and
 // remainder, lengths around the position blocks, levels at both ends of the
 // range and the pair table's whole index range (n <= 16), then the whole batch
-// against similarity() itself. Also the level checks and rotation of the byte
-// format against plain loops.
+// against similarity() itself, one query at a time and as a matrix. Also the
+// level checks and rotation of the byte format against plain loops.
 //
 //     cmake -S . -B build/check -DVERRAKIN_NATIVE_CHECKS=ON && cmake --build build/check
 //     build/check/batch_check
@@ -65,10 +65,37 @@ void check_batch() {
     }
 }
 
+// The matrix, a block of entries at a time for every query, against
+// similarity() per pair: dims with blocks of 16 entries (8200) and of 128
+// (1024), entry counts that leave a partial block.
+void check_matrix() {
+    for (const std::uint32_t n : {16u, 256u, 65536u}) {
+        for (const std::uint64_t dim : {std::uint64_t{0}, std::uint64_t{1024}, std::uint64_t{8200}}) {
+            std::vector<PhaseHVec> queries, entries;
+            for (std::size_t r = 0; r < 3; ++r) queries.push_back(vector_of(dim, n, static_cast<int>(r)));
+            for (std::size_t j = 0; j < 150; ++j) entries.push_back(vector_of(dim, n, j < 3 ? int(j) : 0));
+            for (const std::size_t count : {std::size_t{1}, std::size_t{17}, std::size_t{150}}) {
+                std::vector<double> got(queries.size() * count);
+                if (!batch_similarity_matrix(queries, {entries.data(), count}, got.data())) fail("cancelled", n, count, dim);
+                for (std::size_t r = 0; r < queries.size(); ++r) {
+                    for (std::size_t j = 0; j < count; ++j) {
+                        const double want = similarity(queries[r], entries[j]).value();
+                        ++checked;
+                        if (std::memcmp(&got[r * count + j], &want, sizeof want) != 0) fail("matrix", n, count, dim);
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Every kernel level this CPU runs, called directly against the reference.
 void check_kernels() {
-    const detail::BatchKernel kernels[] = {detail::batch_sums_scalar, detail::batch_sums_avx2,
-                                           detail::batch_sums_avx512};
+    // Both forms of each level: [level][0] one load per term, [level][1] gathers
+    // (AVX-512 only: the others have one form).
+    const detail::BatchKernel kernels[][2] = {{detail::batch_sums_scalar, detail::batch_sums_scalar},
+                                              {detail::batch_sums_avx2, detail::batch_sums_avx2},
+                                              {detail::batch_sums_avx512, detail::batch_sums_avx512_gathers}};
     for (const bool mirrored : {false, true})
     for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
@@ -94,7 +121,7 @@ void check_kernels() {
             const PhaseHVec query = vector_of(length, n, 0);
             std::vector<PhaseHVec> entries;
             std::vector<const std::uint16_t*> levels;
-            for (std::size_t j = 0; j < 37; ++j) {
+            for (std::size_t j = 0; j < 45; ++j) {  // groups of 16, 16, 8 and a rest of 5
                 entries.push_back(vector_of(length, n, j % 5 == 1 ? 1 : j % 5 == 2 ? 2 : 0));
             }
             for (const PhaseHVec& e : entries) levels.push_back(e.phases.data());
@@ -102,11 +129,14 @@ void check_kernels() {
             detail::batch_sums_reference(query.phases.data(), levels.data(), levels.size(), length, tables,
                                          want.data());
             for (int level = 0; level <= static_cast<int>(supported_isa()); ++level) {
-                std::fill(got.begin(), got.end(), 0.0);
-                kernels[level](query.phases.data(), levels.data(), levels.size(), length, tables, got.data());
-                checked += got.size();
-                if (std::memcmp(got.data(), want.data(), got.size() * sizeof(double)) != 0) {
-                    fail(isa_name(static_cast<Isa>(level)), n, levels.size(), length);
+                for (int form = 0; form < 2; ++form) {
+                    std::fill(got.begin(), got.end(), 0.0);
+                    kernels[level][form](query.phases.data(), levels.data(), levels.size(), length, tables,
+                                         got.data());
+                    checked += got.size();
+                    if (std::memcmp(got.data(), want.data(), got.size() * sizeof(double)) != 0) {
+                        fail(form == 0 ? isa_name(static_cast<Isa>(level)) : "gathers", n, levels.size(), length);
+                    }
                 }
             }
         }
@@ -139,10 +169,13 @@ void check_codec() {
 }  // namespace
 
 int main() {
-    std::printf("batch kernels: active level %s, this CPU runs up to %s\n", isa_name(active_isa()),
-                isa_name(supported_isa()));
+    const detail::BatchKernel chosen = detail::batch_kernel();
+    const bool gathers = chosen == detail::batch_sums_avx512_gathers;
+    std::printf("batch kernels: active level %s (%s), this CPU runs up to %s\n", isa_name(active_isa()),
+                gathers ? "gathers" : "one load per term", isa_name(supported_isa()));
     check_kernels();
     check_batch();
+    check_matrix();
     check_codec();
     std::printf("%llu values checked, %llu mismatches\n", static_cast<unsigned long long>(checked),
                 static_cast<unsigned long long>(mismatches));

@@ -53,14 +53,20 @@ def main():
                 items_phases = phases[:k] if k <= 4 else phases + [pa]
                 if PhaseHVec.bundle(items).phases() != model.bundle(items_phases, n):
                     failures.append(("bundle", n, dim, k))
-    # The batch similarity, every group size and remainder of its kernels.
+    # The batch similarity, every group size and remainder of its kernels (27
+    # entries: groups of 16 and 8 and a rest of 3), lengths around the gathers'
+    # blocks of 16 and 32 positions; the matrix likewise.
     for n in ns:
-        for dim in [0, 1, 5, 33, 1100]:
+        for dim in [0, 1, 5, 16, 33, 64, 1100]:
             query = PhaseHVec.random(dim, n, rng.getrandbits(64))
-            entries = [PhaseHVec.random(dim, n, rng.getrandbits(64)) for _ in range(19)] + [query]
+            other = PhaseHVec.random(dim, n, rng.getrandbits(64))
+            entries = [PhaseHVec.random(dim, n, rng.getrandbits(64)) for _ in range(26)] + [query]
             want = [bits(query.similarity(v)) for v in entries]
             if [bits(x) for x in verrakin_extras.similarities(query, entries)] != want:
                 failures.append(("similarities", n, dim))
+            rows = verrakin_extras.similarity_matrix([other, query], entries).tolist()
+            if [[bits(x) for x in row] for row in rows] != [[bits(other.similarity(v)) for v in entries], want]:
+                failures.append(("similarity_matrix", n, dim))
     if failures:
         print("differences:", failures[:20])
         return 1

@@ -38,9 +38,10 @@ def test_every_group_and_block_size(count):
 
 
 # Each way of looking terms up: in registers (n <= 16), through pairs, by index
-# in and beyond the first-level cache; lengths leave partial groups of positions.
+# in and beyond the first-level cache, by gathers; lengths leave partial groups
+# of positions or fill the gathers' blocks of 16 and 32 exactly.
 @pytest.mark.parametrize("n", [2, 7, 16, 17, 256, 4096, 4097, 65536])
-@pytest.mark.parametrize("dim", [6, 259])
+@pytest.mark.parametrize("dim", [6, 32, 47, 259])
 def test_every_lookup_with_full_groups_of_entries(n, dim):
     query = PhaseHVec.random(dim, n, 5)
     vectors = [PhaseHVec.random(dim, n, 500 + s) for s in range(41)]
@@ -130,6 +131,17 @@ def test_matrix_rows_are_similarities(rows, columns):
     matrix = similarity_matrix(queries, vectors)
     assert isinstance(matrix, memoryview)
     assert (matrix.format, matrix.shape, matrix.itemsize, matrix.readonly) == ("d", (rows, columns), 8, False)
+    assert [[bits(x) for x in row] for row in matrix.tolist()] == [loop(q, vectors) for q in queries]
+
+
+# The matrix reads the entries a block at a time (about 256 KB of levels: 16
+# entries at dim 8200, 128 at dim 1024) for every query in turn; each block's
+# values land in every row at the block's own columns.
+@pytest.mark.parametrize("dim, n, rows, columns", [(8200, 65536, 3, 37), (1024, 256, 2, 131), (0, 16, 2, 3)])
+def test_matrix_blocks_of_entries_fill_every_row(dim, n, rows, columns):
+    queries = [PhaseHVec.random(dim, n, s) for s in range(rows)]
+    vectors = [PhaseHVec.random(dim, n, 100 + s) for s in range(columns)]
+    matrix = similarity_matrix(queries, vectors)
     assert [[bits(x) for x in row] for row in matrix.tolist()] == [loop(q, vectors) for q in queries]
 
 

@@ -101,11 +101,7 @@ PyObject* similarity_matrix(PyObject*, PyObject* args, PyObject* kwargs) {
         PyRef storage = expect_new(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(rows * columns * 8)));
         auto* out = reinterpret_cast<double*>(PyByteArray_AsString(storage.get()));
         SignalCheck signals;
-        for (std::size_t r = 0; r < rows; ++r) {
-            if (!batch_similarities(queries[r], vectors, out + r * columns, signals.check())) {
-                return unexpected(signals.take());
-            }
-        }
+        if (!batch_similarity_matrix(queries, vectors, out, signals.check())) return unexpected(signals.take());
         return matrix_view(std::move(storage), static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(columns));
     });
 }

@@ -43,8 +43,20 @@ void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* ent
                      std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
                        std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
+/// AVX-512 with gathers (lane = entry) in place of one scalar load per term
+/// beyond n = 16.
+void batch_sums_avx512_gathers(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                               std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 
-/// The kernel of the active instruction-set level.
+/// The gather kernel (batch_gathers.cpp): the sums of the first entries, in
+/// groups of eight, of a mirrored table; it returns how many it summed (none
+/// for an unmirrored table), the rest is left to the caller.
+std::size_t gather_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
+                               std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
+
+/// The kernel of the active instruction-set level; for AVX-512, of its two
+/// forms the one that ran faster on a small batch timed at the first call (the
+/// forms give the same bits, so the choice shows in the speed only).
 BatchKernel batch_kernel() noexcept;
 
 }  // namespace verrakin::detail

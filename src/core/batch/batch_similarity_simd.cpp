@@ -46,9 +46,17 @@ VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16
         const std::uint16_t* q = query + first;
         for (std::size_t k = 0; k < K; ++k) {
             const std::uint16_t* e = entries[k] + first;
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
-                differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
+            if constexpr (packed) {
+                // |d| straight from the 16-bit levels (the larger minus the
+                // smaller), with no widening to 32 bits and back.
+                for (std::size_t i = 0; i < count; ++i) {
+                    differences[k][i] = static_cast<Index>(q[i] > e[i] ? q[i] - e[i] : e[i] - q[i]);
+                }
+            } else {
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
+                    differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
+                }
             }
         }
         std::size_t i = 0;
@@ -129,7 +137,6 @@ VK_ALWAYS_INLINE void sums_by_pair(const std::uint16_t* query, const std::uint16
         sums[2 * p + 1] = acc[p][1];
     }
 }
-
 
 #if VK_X86_64
 // At n <= 16 with a mirrored table the terms by |d| fit two registers, and one
@@ -223,7 +230,9 @@ void batch_sums_scalar(const std::uint16_t* query, const std::uint16_t* const* e
     sums_in_groups<4>(query, entries, count, length, tables, sums);
 }
 
-// The wider kernels exist on x86-64 only.
+// The wider kernels exist on x86-64 only. AVX-512 comes twice: with one scalar
+// load per term, and with gathers beyond n = 16 (batch_kernel() keeps the
+// faster on this core).
 #if VK_X86_64
 VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* entries,
                                     std::size_t count, std::uint64_t length, const BatchTables& tables,
@@ -231,14 +240,34 @@ VK_TARGET_AVX2 void batch_sums_avx2(const std::uint16_t* query, const std::uint1
     sums_in_groups<16>(query, entries, count, length, tables, sums);
 }
 
-VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                        std::size_t count, std::uint64_t length, const BatchTables& tables,
-                                        double* sums) noexcept {
+namespace {
+
+// Eight entries at a time through the 16-entry register table at n <= 16.
+VK_TARGET_AVX512 std::size_t sums_at_small_n(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                             std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                             double* sums) noexcept {
     std::size_t j = 0;
     if (tables.mirrored && tables.n <= 16) {
         for (; j + 32 <= count; j += 32) sums_by_register_table<4>(query, entries + j, length, tables, sums + j);
         for (; j + 8 <= count; j += 8) sums_by_register_table<1>(query, entries + j, length, tables, sums + j);
     }
+    return j;
+}
+
+}  // namespace
+
+VK_TARGET_AVX512 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                        std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                        double* sums) noexcept {
+    const std::size_t j = sums_at_small_n(query, entries, count, length, tables, sums);
+    sums_in_groups<16>(query, entries + j, count - j, length, tables, sums + j);
+}
+
+VK_TARGET_AVX512 void batch_sums_avx512_gathers(const std::uint16_t* query, const std::uint16_t* const* entries,
+                                                std::size_t count, std::uint64_t length, const BatchTables& tables,
+                                                double* sums) noexcept {
+    std::size_t j = sums_at_small_n(query, entries, count, length, tables, sums);
+    j += gather_sums_avx512(query, entries + j, count - j, length, tables, sums + j);
     sums_in_groups<16>(query, entries + j, count - j, length, tables, sums + j);
 }
 
