@@ -66,7 +66,7 @@ void check_batch() {
 }
 
 // The matrix, a block of entries at a time for every query, against
-// similarity() per pair: dims with blocks of 16 entries (8200) and of 128
+// similarity() per pair: dims with blocks of 32 entries (8200) and of 128
 // (1024), entry counts that leave a partial block.
 void check_matrix() {
     for (const std::uint32_t n : {16u, 256u, 65536u}) {

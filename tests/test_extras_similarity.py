@@ -134,9 +134,9 @@ def test_matrix_rows_are_similarities(rows, columns):
     assert [[bits(x) for x in row] for row in matrix.tolist()] == [loop(q, vectors) for q in queries]
 
 
-# The matrix reads the entries a block at a time (about 256 KB of levels: 16
-# entries at dim 8200, 128 at dim 1024) for every query in turn; each block's
-# values land in every row at the block's own columns.
+# The matrix reads the entries a block at a time (about 256 KB of levels in
+# whole groups of 32 entries: 32 at dim 8200, 128 at dim 1024) for every query
+# in turn; each block's values land in every row at the block's own columns.
 @pytest.mark.parametrize("dim, n, rows, columns", [(8200, 65536, 3, 37), (1024, 256, 2, 131), (0, 16, 2, 3)])
 def test_matrix_blocks_of_entries_fill_every_row(dim, n, rows, columns):
     queries = [PhaseHVec.random(dim, n, s) for s in range(rows)]
