@@ -1,5 +1,6 @@
 #include "level_codec.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -124,16 +125,33 @@ Expected<PhaseHVec, std::string> decode(std::span<const std::byte> data) {
     return record;
 }
 
+namespace {
+
+// Whether any of `count` 16-bit values exceeds `limit`, without a branch per
+// value: the saturating excess max(v - limit, 0) ORed together, which
+// baseline SSE2 does eight values per instruction (psubusw, por); a plain
+// maximum of unsigned 16-bit values has no SSE2 instruction and costs about
+// twenty times as much there.
+bool any_above(const std::uint16_t* values, std::size_t count, std::uint16_t limit) noexcept {
+    std::uint16_t excess = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        excess |= static_cast<std::uint16_t>(values[i] > limit ? values[i] - limit : 0);
+    }
+    return excess != 0;
+}
+
+}  // namespace
+
 std::optional<std::uint64_t> first_bad_level(const std::uint16_t* levels, std::uint64_t count,
                                              std::uint32_t n) noexcept {
     if (n > 0xFFFF) return std::nullopt;  // every 16-bit level is below 65536
-    // A branch-free maximum per block keeps the common all-good case at memory speed.
+    // A branch-free test per block keeps the common all-good case at memory speed.
     constexpr std::uint64_t kBlock = 4096;
     for (std::uint64_t first = 0; first < count; first += kBlock) {
         const std::uint64_t end = first + kBlock < count ? first + kBlock : count;
-        std::uint16_t highest = 0;
-        for (std::uint64_t i = first; i < end; ++i) highest = levels[i] > highest ? levels[i] : highest;
-        if (highest < n) continue;
+        if (!any_above(levels + first, static_cast<std::size_t>(end - first), static_cast<std::uint16_t>(n - 1))) {
+            continue;
+        }
         for (std::uint64_t i = first; i < end; ++i) {
             if (levels[i] >= n) return i;
         }
@@ -167,8 +185,12 @@ std::optional<std::uint64_t> narrow_items(const std::byte* items, std::uint64_t 
         };
         Wide highest = 0;
         if constexpr (kSameSize) {
+            // A signed item is negative exactly when its top bit is set, so
+            // as unsigned 16 bits it must stay below 32768 as well as n.
             std::memcpy(to, items + first * sizeof(T), length * sizeof(T));
-            for (std::size_t i = 0; i < length; ++i) highest = item(i) > highest ? item(i) : highest;
+            const Wide limit = std::min<Wide>(n - 1, std::is_signed_v<T> ? 0x7FFF : 0xFFFF);
+            if (!any_above(to, length, static_cast<std::uint16_t>(limit))) continue;
+            highest = n;  // some item is bad: find the first below
         } else {
             std::memcpy(block, items + first * sizeof(T), length * sizeof(T));
             for (std::size_t i = 0; i < length; ++i) {
