@@ -119,7 +119,7 @@ def test_python_buffer_exporters(assert_note):
 
         def __buffer__(self, flags):
             self.asked += 1
-            if isinstance(self.lent, Exception):
+            if isinstance(self.lent, BaseException):
                 raise self.lent
             return memoryview(self.lent)
 
@@ -132,6 +132,11 @@ def test_python_buffer_exporters(assert_note):
     assert refusing.asked >= 1
     with pytest.raises(ValueError, match="^no buffer today"):
         from_bytes(refusing)
+    for convert in (lambda x: from_levels(x, 4), from_bytes):  # an interrupt is never swallowed
+        interrupted = Lends(KeyboardInterrupt())
+        with pytest.raises(KeyboardInterrupt):
+            convert(interrupted)
+        assert interrupted.asked == 1
 
 
 @pytest.mark.parametrize(

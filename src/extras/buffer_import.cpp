@@ -32,28 +32,45 @@ const BufferFunctions& buffer_functions() {
 
 }  // namespace
 
-std::optional<BorrowedBuffer> BorrowedBuffer::of(PyObject* object) {
+PyResult<std::optional<BorrowedBuffer>> BorrowedBuffer::of(PyObject* object) {
     const BufferFunctions& functions = buffer_functions();
-    if (functions.get == nullptr) return std::nullopt;
+    if (functions.get == nullptr) return std::optional<BorrowedBuffer>{};
     BorrowedBuffer buffer;
     if (functions.get(object, &buffer.view_, kBufferStrides | kBufferFormat) != 0) {
+        // An interrupt raised in the exporter's code must reach the caller.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_BufferError)) {
+            return unexpected(take_exception());
+        }
         PyErr_Clear();
-        return std::nullopt;
+        return std::optional<BorrowedBuffer>{};
     }
     buffer.held_ = true;
     const BufferView& view = buffer.view_;
     const bool contiguous = view.ndim == 1 && view.suboffsets == nullptr &&
                             (view.strides == nullptr || view.strides[0] == view.itemsize) && view.itemsize > 0;
-    if (!contiguous) return std::nullopt;  // released on the way out
-    return buffer;
+    if (!contiguous) return std::optional<BorrowedBuffer>{};  // released on the way out
+    return std::optional<BorrowedBuffer>{std::move(buffer)};
 }
 
 BorrowedBuffer::BorrowedBuffer(BorrowedBuffer&& other) noexcept : view_(other.view_), held_(other.held_) {
     other.held_ = false;
 }
 
-BorrowedBuffer::~BorrowedBuffer() {
+BorrowedBuffer& BorrowedBuffer::operator=(BorrowedBuffer&& other) noexcept {
+    if (this != &other) {
+        release();
+        view_ = other.view_;
+        held_ = other.held_;
+        other.held_ = false;
+    }
+    return *this;
+}
+
+BorrowedBuffer::~BorrowedBuffer() { release(); }
+
+void BorrowedBuffer::release() noexcept {
     if (held_) buffer_functions().release(&view_);
+    held_ = false;
 }
 
 }  // namespace verrakin::extras

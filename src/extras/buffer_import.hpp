@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "../module/pending_exception.hpp"
 #include "buffer_layout.hpp"
 
 namespace verrakin::extras {
@@ -16,13 +17,14 @@ namespace verrakin::extras {
 class BorrowedBuffer {
 public:
     /// The buffer of `object` in place, or nothing when the running interpreter
-    /// has no direct access or the buffer is not one contiguous dimension; any
-    /// error of the exporter is cleared then, for the caller's own path (which
-    /// asks again) to report it.
-    static std::optional<BorrowedBuffer> of(PyObject* object);
+    /// has no direct access, the object lends no buffer of this kind
+    /// (TypeError, BufferError: cleared, for the caller's own path to report)
+    /// or the buffer is not one contiguous dimension. Any other error of the
+    /// exporter (its own code may run: __buffer__) is the result.
+    static PyResult<std::optional<BorrowedBuffer>> of(PyObject* object);
 
     BorrowedBuffer(BorrowedBuffer&& other) noexcept;
-    BorrowedBuffer& operator=(BorrowedBuffer&&) = delete;
+    BorrowedBuffer& operator=(BorrowedBuffer&& other) noexcept;
     BorrowedBuffer(const BorrowedBuffer&) = delete;
     BorrowedBuffer& operator=(const BorrowedBuffer&) = delete;
     ~BorrowedBuffer();
@@ -35,6 +37,7 @@ public:
 
 private:
     BorrowedBuffer() = default;
+    void release() noexcept;
     BufferView view_{};
     bool held_ = false;
 };

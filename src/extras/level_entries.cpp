@@ -213,7 +213,9 @@ PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     }
     if (type_has_flag(levels, Py_TPFLAGS_LIST_SUBCLASS)) return levels_from_list(levels, n);
     if (!type_has_flag(levels, Py_TPFLAGS_TUPLE_SUBCLASS)) {
-        if (const auto buffer = BorrowedBuffer::of(levels)) return levels_in_place(*buffer, n);
+        auto borrowed = BorrowedBuffer::of(levels);
+        if (!borrowed) return unexpected(std::move(borrowed).error());
+        if (borrowed.value()) return levels_in_place(*borrowed.value(), n);
         PyRef view = PyRef::steal(PyMemoryView_FromObject(levels));
         if (view) return levels_from_buffer(view.get(), n);
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) return unexpected(take_exception());
@@ -275,7 +277,16 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
         VK_TRY(extract_arguments(kFromBytesSignature, args, kwargs, slots));
         PyObject* data = slots[0].get();
         PyRef copy;  // the bytes of any other buffer
-        const auto in_place = type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS) ? std::nullopt : BorrowedBuffer::of(data);
+        std::optional<BorrowedBuffer> in_place;
+        if (!type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS)) {
+            auto borrowed = BorrowedBuffer::of(data);
+            if (!borrowed) {
+                PendingException error = std::move(borrowed).error();
+                add_argument_note(error, "data");
+                return unexpected(std::move(error));
+            }
+            in_place = std::move(borrowed).value();
+        }
         if (in_place) {
             auto record = decode({reinterpret_cast<const std::byte*>(in_place->data()),
                                   static_cast<std::size_t>(in_place->bytes())});
