@@ -17,6 +17,7 @@
 #include "../src/core/batch/batch_similarity.hpp"
 #include "../src/core/batch/level_codec.hpp"
 #include "../src/core/cpu/isa.hpp"
+#include "../src/core/platform/compiler.hpp"
 #include "../src/core/phase_hvec/algebra.hpp"
 #include "../src/core/phase_hvec/generator.hpp"
 
@@ -92,10 +93,14 @@ void check_matrix() {
 // Every kernel level this CPU runs, called directly against the reference.
 void check_kernels() {
     // Both forms of each level: [level][0] one load per term, [level][1] gathers
-    // (AVX-512 only: the others have one form).
+    // (AVX-512 only: the others have one form). The wider levels exist on x86-64 only.
     const detail::BatchKernel kernels[][2] = {{detail::batch_sums_scalar, detail::batch_sums_scalar},
+#if VK_X86_64
                                               {detail::batch_sums_avx2, detail::batch_sums_avx2},
-                                              {detail::batch_sums_avx512, detail::batch_sums_avx512_gathers}};
+                                              {detail::batch_sums_avx512, detail::batch_sums_avx512_gathers}
+#endif
+    };
+    const int levels_here = static_cast<int>(sizeof kernels / sizeof kernels[0]);
     for (const bool mirrored : {false, true})
     for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
@@ -128,7 +133,7 @@ void check_kernels() {
             std::vector<double> want(entries.size()), got(entries.size());
             detail::batch_sums_reference(query.phases.data(), levels.data(), levels.size(), length, tables,
                                          want.data());
-            for (int level = 0; level <= static_cast<int>(supported_isa()); ++level) {
+            for (int level = 0; level <= static_cast<int>(supported_isa()) && level < levels_here; ++level) {
                 for (int form = 0; form < 2; ++form) {
                     std::fill(got.begin(), got.end(), 0.0);
                     kernels[level][form](query.phases.data(), levels.data(), levels.size(), length, tables,
@@ -169,8 +174,11 @@ void check_codec() {
 }  // namespace
 
 int main() {
-    const detail::BatchKernel chosen = detail::batch_kernel();
-    const bool gathers = chosen == detail::batch_sums_avx512_gathers;
+    [[maybe_unused]] const detail::BatchKernel chosen = detail::batch_kernel();
+    bool gathers = false;  // an x86-64 form
+#if VK_X86_64
+    gathers = chosen == detail::batch_sums_avx512_gathers;
+#endif
     std::printf("batch kernels: active level %s (%s), this CPU runs up to %s\n", isa_name(active_isa()),
                 gathers ? "gathers" : "one load per term", isa_name(supported_isa()));
     check_kernels();
