@@ -231,6 +231,36 @@ PyResult<PhaseHVec> levels_record(PyObject* levels, std::uint32_t n) {
     return levels_from_list(list.get(), n);
 }
 
+// A vector from its encoding, or the ValueError that says why it is not one.
+CallResult decoded_vector(const char* bytes, Py_ssize_t size) {
+    auto record = decode({reinterpret_cast<const std::byte*>(bytes), static_cast<std::size_t>(size)});
+    if (!record) return unexpected(PendingException::lazy(PyExc_ValueError, std::move(record).error()));
+    return wrap(std::move(record).value());
+}
+
+// The encoding in any buffer other than bytes: read in place where the
+// interpreter allows, else through a copy. An object that is no buffer is
+// named as the argument "data".
+CallResult vector_from_buffer(PyObject* data) {
+    const auto noted = [](PendingException error) {
+        add_argument_note(error, "data");
+        return unexpected(std::move(error));
+    };
+    auto borrowed = BorrowedBuffer::of(data);
+    if (!borrowed) return noted(std::move(borrowed).error());
+    if (const std::optional<BorrowedBuffer>& buffer = borrowed.value()) {
+        return decoded_vector(buffer->data(), buffer->bytes());
+    }
+    PyRef view = PyRef::steal(PyMemoryView_FromObject(data));
+    if (!view) return noted(take_exception());
+    PyRef copy = PyRef::steal(PyObject_CallMethod(view.get(), "tobytes", nullptr));
+    if (!copy) return unexpected(take_exception());
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(copy.get(), &bytes, &size) != 0) return unexpected(take_exception());
+    return decoded_vector(bytes, size);
+}
+
 CallResult new_bytes_from(const PhaseHVec& record) {
     const std::uint64_t size = encoded_size(record);
     if (size > static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) throw OutOfMemory("an encoded PhaseHVec");
@@ -276,40 +306,11 @@ PyObject* from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
         std::array<PyRef, 1> slots;
         VK_TRY(extract_arguments(kFromBytesSignature, args, kwargs, slots));
         PyObject* data = slots[0].get();
-        PyRef copy;  // the bytes of any other buffer
-        std::optional<BorrowedBuffer> in_place;
-        if (!type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS)) {
-            auto borrowed = BorrowedBuffer::of(data);
-            if (!borrowed) {
-                PendingException error = std::move(borrowed).error();
-                add_argument_note(error, "data");
-                return unexpected(std::move(error));
-            }
-            in_place = std::move(borrowed).value();
-        }
-        if (in_place) {
-            auto record = decode({reinterpret_cast<const std::byte*>(in_place->data()),
-                                  static_cast<std::size_t>(in_place->bytes())});
-            if (!record) return unexpected(PendingException::lazy(PyExc_ValueError, std::move(record).error()));
-            return wrap(std::move(record).value());
-        }
-        if (!type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS)) {
-            PyRef view = PyRef::steal(PyMemoryView_FromObject(data));
-            if (!view) {
-                PendingException error = take_exception();
-                add_argument_note(error, "data");
-                return unexpected(std::move(error));
-            }
-            copy = PyRef::steal(PyObject_CallMethod(view.get(), "tobytes", nullptr));
-            if (!copy) return unexpected(take_exception());
-            data = copy.get();
-        }
+        if (!type_has_flag(data, Py_TPFLAGS_BYTES_SUBCLASS)) return vector_from_buffer(data);
         char* bytes = nullptr;
         Py_ssize_t size = 0;
         if (PyBytes_AsStringAndSize(data, &bytes, &size) != 0) return unexpected(take_exception());
-        auto record = decode({reinterpret_cast<const std::byte*>(bytes), static_cast<std::size_t>(size)});
-        if (!record) return unexpected(PendingException::lazy(PyExc_ValueError, std::move(record).error()));
-        return wrap(std::move(record).value());
+        return decoded_vector(bytes, size);
     });
 }
 

@@ -183,22 +183,23 @@ std::optional<std::uint64_t> narrow_items(const std::byte* items, std::uint64_t 
                 return static_cast<Wide>(block[i]);
             }
         };
-        Wide highest = 0;
+        bool bad = false;
         if constexpr (kSameSize) {
             // A signed item is negative exactly when its top bit is set, so
             // as unsigned 16 bits it must stay below 32768 as well as n.
             std::memcpy(to, items + first * sizeof(T), length * sizeof(T));
             const Wide limit = std::min<Wide>(n - 1, std::is_signed_v<T> ? 0x7FFF : 0xFFFF);
-            if (!any_above(to, length, static_cast<std::uint16_t>(limit))) continue;
-            highest = n;  // some item is bad: find the first below
+            bad = any_above(to, length, static_cast<std::uint16_t>(limit));
         } else {
             std::memcpy(block, items + first * sizeof(T), length * sizeof(T));
+            Wide highest = 0;
             for (std::size_t i = 0; i < length; ++i) {
                 highest = item(i) > highest ? item(i) : highest;
                 to[i] = static_cast<std::uint16_t>(item(i));
             }
+            bad = highest >= n;
         }
-        if (highest < n) continue;
+        if (!bad) continue;
         for (std::size_t i = 0;; ++i) {
             if (item(i) >= n) return first + i;
         }
