@@ -27,8 +27,10 @@ using Dots = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasor
                       std::size_t, double*);
 using Superpose = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasors&, const double*,
                            std::size_t, double*, double*);
-using DotsTwice = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasors&, const double*,
-                           const double*, const double*, const double*, std::size_t, double*, double*);
+// Dots against two vectors, given as DotVectors (the kernels read the form
+// they take from it).
+using DotsTwice = void (*)(const std::uint16_t* const*, std::size_t, const GridPhasors&, const DotVectors&,
+                           std::size_t, double*, double*);
 
 struct Path {
     Isa isa;
@@ -96,8 +98,13 @@ void check_case(const Path& path, const GridPhasors& grid, std::size_t count, st
         const std::vector<double> a_re(b_re.rbegin(), b_re.rend()), a_im(b_im.rbegin(), b_im.rend());
         std::vector<double> want_a(count), got_a(count), got_b(count);
         detail::level_dots_scalar(entries.data(), count, grid, a_re.data(), a_im.data(), length, want_a.data());
-        path.twice(entries.data(), count, grid, a_re.data(), a_im.data(), b_re.data(), b_im.data(), length,
-                   got_a.data(), got_b.data());
+        // Interleaved at an odd double offset now and then: the kernel must not
+        // rely on alignment.
+        std::vector<double> storage(4 * length + 1);
+        double* interleaved = storage.data() + (rng() % 2);
+        interleave_dot_vectors(a_re.data(), a_im.data(), b_re.data(), b_im.data(), length, interleaved);
+        const DotVectors vectors{a_re.data(), a_im.data(), b_re.data(), b_im.data(), interleaved};
+        path.twice(entries.data(), count, grid, vectors, length, got_a.data(), got_b.data());
         ++checked;
         if (!same_bits(want_a, got_a) || !same_bits(want, got_b)) {
             report("dots twice", path, grid.resolution(), count, length, flavour);
@@ -114,14 +121,21 @@ void check_case(const Path& path, const GridPhasors& grid, std::size_t count, st
     }
 }
 
+// The AVX2 dots against two vectors, in the DotsTwice form.
+#if VK_X86_64
+void dots_twice_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
+                     const DotVectors& vectors, std::size_t length, double* out_a, double* out_b) {
+    detail::level_dots_twice_avx2(entries, count, grid, vectors.interleaved, length, out_a, out_b);
+}
+#endif
+
 }  // namespace
 
 int main() {
     std::vector<Path> paths;
 #if VK_X86_64
     if (supported_isa() >= Isa::avx2) {
-        paths.push_back({Isa::avx2, detail::level_dots_avx2, detail::level_superpose_avx2,
-                         detail::level_dots_twice_avx2});
+        paths.push_back({Isa::avx2, detail::level_dots_avx2, detail::level_superpose_avx2, dots_twice_avx2});
     }
     if (supported_isa() >= Isa::avx512) {
         paths.push_back({Isa::avx512, detail::level_dots_avx512, detail::level_superpose_avx512, nullptr});

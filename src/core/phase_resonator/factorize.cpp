@@ -1,6 +1,7 @@
 #include "factorize.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 #include "../fatal.hpp"
@@ -50,15 +51,16 @@ void book_dots(const LevelBook& book, const PhasorVec& b, std::vector<double>& o
 // in the core's cache between their weighing and their superposition, so each
 // entry comes from memory once per factor update. A chunk's weights depend only
 // on the target, and the chunks are superposed in entry order. Given the
-// estimate being replaced (`replaced`), the entries' raw dots with it come
-// into `replaced_dots` from the same reads as the weights.
+// target together with the estimate being replaced (`with_replaced`), the
+// entries' raw dots with that estimate come into `replaced_dots` from the same
+// reads as the weights.
 constexpr std::size_t kChunkBytes = std::size_t{512} << 10;
 
-void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, const PhasorVec* replaced,
+void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, const DotVectors* with_replaced,
                               std::vector<double>& replaced_dots, std::vector<double>& weights,
                               std::vector<double>& acc_re, std::vector<double>& acc_im) {
     weights.resize(book.size());
-    if (replaced != nullptr) replaced_dots.resize(book.size());
+    if (with_replaced != nullptr) replaced_dots.resize(book.size());
     const std::size_t length = target.size();
     const std::size_t fit = length == 0 ? book.size() : kChunkBytes / (2 * length) / 16 * 16;
     const std::size_t chunk = fit < 16 ? 16 : fit;
@@ -66,9 +68,9 @@ void book_weigh_and_superpose(const LevelBook& book, const PhasorVec& target, co
         for (std::size_t first = run.first; first < run.first + run.count; first += chunk) {
             const std::size_t count = std::min(chunk, run.first + run.count - first);
             const std::uint16_t* const* entries = book.entries.data() + first;
-            if (replaced != nullptr) {
-                level_dots_twice(entries, count, *run.grid, target.re.data(), target.im.data(), replaced->re.data(),
-                                 replaced->im.data(), length, weights.data() + first, replaced_dots.data() + first);
+            if (with_replaced != nullptr) {
+                level_dots_twice(entries, count, *run.grid, *with_replaced, length, weights.data() + first,
+                                 replaced_dots.data() + first);
             } else {
                 level_dots(entries, count, *run.grid, target.re.data(), target.im.data(), length,
                            weights.data() + first);
@@ -197,6 +199,14 @@ struct Scratch {
     std::vector<double> acc_re;
     std::vector<double> acc_im;
     std::vector<double> weights;
+    std::vector<double> interleaved_storage;  // target and replaced per position, see DotVectors
+
+    // Room for 4 * length doubles, 32-byte aligned.
+    double* interleaved(std::size_t length) {
+        interleaved_storage.resize(4 * length + 4);
+        const auto address = reinterpret_cast<std::uintptr_t>(interleaved_storage.data());
+        return interleaved_storage.data() + (32 - address % 32) % 32 / sizeof(double);
+    }
 };
 
 void clear_accumulators(Scratch& s, std::size_t length) {
@@ -223,15 +233,20 @@ void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<
         read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
         unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
     }
-    const PhasorVec* replaced = nullptr;
+    DotVectors with_replaced{};
     if (replaced_match != nullptr) {
         s.replaced.re.resize(length);
         s.replaced.im.resize(length);
         read_phasors(estimates[k].data(), length, grid, s.replaced.re.data(), s.replaced.im.data());
-        replaced = &s.replaced;
+        double* interleaved = s.interleaved(length);
+        interleave_dot_vectors(s.target.re.data(), s.target.im.data(), s.replaced.re.data(), s.replaced.im.data(),
+                               length, interleaved);
+        with_replaced = {s.target.re.data(), s.target.im.data(), s.replaced.re.data(), s.replaced.im.data(),
+                         interleaved};
     }
     clear_accumulators(s, length);
-    book_weigh_and_superpose(books[k], s.target, replaced, dots, s.weights, s.acc_re, s.acc_im);
+    book_weigh_and_superpose(books[k], s.target, replaced_match != nullptr ? &with_replaced : nullptr, dots,
+                             s.weights, s.acc_re, s.acc_im);
     if (replaced_match != nullptr) *replaced_match = best_of_dots(dots, books[k].size(), length);
     snap_levels(s.acc_im.data(), s.acc_re.data(), estimates[k].data(), length, grid.resolution());
 }
@@ -371,10 +386,11 @@ Expected<std::vector<FactorResult>, Cancelled> factorize(const PhaseHVec& compos
                                                          std::span<const Codebook> codebooks,
                                                          std::uint64_t max_iter, const CancelCheck& cancel) {
     // Per position: the target, the phasors, the replaced estimate's phasors and
-    // the accumulators (eight doubles) and one level per factor estimate. Grid
-    // tables name themselves.
+    // the accumulators (eight doubles), the target and the replaced estimate
+    // interleaved (four more) and one level per factor estimate. Grid tables
+    // name themselves.
     const std::uint64_t length = composite.phases.size();
-    const std::uint64_t bytes = length * (64 + 2 * codebooks.size());
+    const std::uint64_t bytes = length * (96 + 2 * codebooks.size());
     return naming_allocation(bytes, length, "resonator working positions",
                              [&] { return run_resonator(composite, codebooks, max_iter, cancel); });
 }

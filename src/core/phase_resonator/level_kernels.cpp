@@ -98,21 +98,30 @@ void level_dots(const std::uint16_t* const* entries, std::size_t count, const Gr
 // dots (small grids, tables in registers) are fast enough run twice. The AVX2
 // kernel takes four entries at a time: a last single entry is cheaper step by
 // step, a last two or three fill a block of four better.
+void interleave_dot_vectors(const double* a_re, const double* a_im, const double* b_re, const double* b_im,
+                            std::size_t length, double* out) noexcept {
+    for (std::size_t i = 0; i < length; ++i) {
+        out[4 * i] = a_re[i];
+        out[4 * i + 1] = a_im[i];
+        out[4 * i + 2] = b_re[i];
+        out[4 * i + 3] = b_im[i];
+    }
+}
+
 void level_dots_twice(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
-                      const double* a_re, const double* a_im, const double* b_re, const double* b_im,
-                      std::size_t length, double* out_a, double* out_b) {
+                      const DotVectors& vectors, std::size_t length, double* out_a, double* out_b) {
 #if VK_X86_64
     if (level_kernel_isa(grid) == Isa::avx2) {
         const std::size_t vectored = count % 4 == 1 ? count - 1 : count;
-        detail::level_dots_twice_avx2(entries, vectored, grid, a_re, a_im, b_re, b_im, length, out_a, out_b);
+        detail::level_dots_twice_avx2(entries, vectored, grid, vectors.interleaved, length, out_a, out_b);
         entries += vectored;
         count -= vectored;
         out_a += vectored;
         out_b += vectored;
     }
 #endif
-    level_dots(entries, count, grid, a_re, a_im, length, out_a);
-    level_dots(entries, count, grid, b_re, b_im, length, out_b);
+    level_dots(entries, count, grid, vectors.a_re, vectors.a_im, length, out_a);
+    level_dots(entries, count, grid, vectors.b_re, vectors.b_im, length, out_b);
 }
 
 void level_superpose(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,

@@ -21,11 +21,26 @@ namespace verrakin {
 void level_dots(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                 const double* b_re, const double* b_im, std::size_t length, double* out);
 
+/// The two vectors level_dots_twice dots every entry with, each as its own
+/// re and im arrays and both interleaved per position as [a_re a_im b_re b_im]
+/// (4 * length doubles, best 32-byte aligned): the form the AVX2 kernel reads,
+/// one load per position for both vectors.
+struct DotVectors {
+    const double* a_re;
+    const double* a_im;
+    const double* b_re;
+    const double* b_im;
+    const double* interleaved;
+};
+
+/// Writes the interleaved form of (a_re, a_im) and (b_re, b_im) into `out`.
+void interleave_dot_vectors(const double* a_re, const double* a_im, const double* b_re, const double* b_im,
+                            std::size_t length, double* out) noexcept;
+
 /// level_dots against two vectors at once, reading each entry's levels once:
 /// out_a as level_dots with (a_re, a_im), out_b with (b_re, b_im), bit for bit.
 void level_dots_twice(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
-                      const double* a_re, const double* a_im, const double* b_re, const double* b_im,
-                      std::size_t length, double* out_a, double* out_b);
+                      const DotVectors& vectors, std::size_t length, double* out_a, double* out_b);
 
 /// For j = 0 .. count-1 in order, for every i < length:
 /// acc_re[i] = cos(x) * weights[j] + acc_re[i], acc_im[i] = sin(x) * weights[j] + acc_im[i].
@@ -44,8 +59,7 @@ void level_superpose_scalar(const std::uint16_t* const* entries, std::size_t cou
 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                      const double* b_re, const double* b_im, std::size_t length, double* out);
 void level_dots_twice_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
-                           const double* a_re, const double* a_im, const double* b_re, const double* b_im,
-                           std::size_t length, double* out_a, double* out_b);
+                           const double* interleaved, std::size_t length, double* out_a, double* out_b);
 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                           const double* weights, std::size_t length, double* acc_re, double* acc_im);
 void level_dots_avx512(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,

@@ -81,15 +81,31 @@ VK_TARGET_AVX2 inline __m256d terms_of(__m256d pairs01, __m256d pairs23, __m256d
 }
 
 // The vectors the entries are dotted with: V of them, each entry's levels
-// read once for all.
+// read once for all. One vector comes as separate re and im arrays; two come
+// interleaved per position as [a_re a_im b_re b_im], so that each vector's
+// [re im re im] is a single broadcast load.
 template <int V>
-struct DotTargets {
-    const double* re[V];
-    const double* im[V];
+struct DotTargets;
+
+template <>
+struct DotTargets<1> {
+    const double* re;
+    const double* im;
+
+    VK_TARGET_AVX2 void at(std::size_t i, __m256d* b) const { b[0] = position_b(re, im, i); }
+};
+
+template <>
+struct DotTargets<2> {
+    const double* interleaved;
 
     VK_TARGET_AVX2 void at(std::size_t i, __m256d* b) const {
-        for (int v = 0; v < V; ++v) b[v] = position_b(re[v], im[v], i);
+        b[0] = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(interleaved + 4 * i));
+        b[1] = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(interleaved + 4 * i + 2));
     }
+
+    // [a_re a_im b_re b_im] at position i.
+    VK_TARGET_AVX2 __m256d both(std::size_t i) const { return _mm256_loadu_pd(interleaved + 4 * i); }
 };
 
 // Per vector, Q quads of entries (four or eight entries), each lane one entry's
@@ -199,6 +215,45 @@ VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const P
     sums.store(out);
 }
 
+// Against two vectors, larger resolutions, four entries: each entry's pair
+// broadcast to [c s c s] times [a_re a_im b_re b_im] holds the products of
+// both terms, and a horizontal add of two entries' products makes their terms
+// [a e0, a e1, b e0, b e1], each as the reference makes it (c * re + s * im;
+// the sum's operands commute exactly). No joining of pairs, one product per
+// entry and vector pair, and one load per position for both vectors.
+template <bool Wide>
+VK_TARGET_AVX2 inline void add_twice_terms(__m256d* sums, const double* pairs, std::uint64_t* prepared,
+                                           __m256d both) {
+    using Offsets = PairOffsets<Wide>;
+    __m256d products[4];
+    for (int l = 0; l < 4; ++l) {
+        const double* pair = pairs + Offsets::take(prepared[l]);
+        products[l] = _mm256_mul_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(pair)), both);
+    }
+    sums[0] = _mm256_add_pd(sums[0], _mm256_hadd_pd(products[0], products[1]));
+    sums[1] = _mm256_add_pd(sums[1], _mm256_hadd_pd(products[2], products[3]));
+}
+
+template <bool Wide>
+VK_TARGET_AVX2 void pair_dots_twice_block(const std::uint16_t* const* entries, const PhasorPairs& t,
+                                         const DotTargets<2>& targets, std::size_t length, double* const* out) {
+    using Offsets = PairOffsets<Wide>;
+    __m256d sums[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};  // [a0 a1 b0 b1], [a2 a3 b2 b3]
+    std::size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint64_t prepared[4];
+        for (int l = 0; l < 4; ++l) prepared[l] = Offsets::prepare(four_levels(entries[l] + i));
+        for (std::size_t k = 0; k < 4; ++k) add_twice_terms<Wide>(sums, t.pairs, prepared, targets.both(i + k));
+    }
+    for (; i < length; ++i) {
+        std::uint64_t prepared[4];
+        for (int l = 0; l < 4; ++l) prepared[l] = Offsets::prepare(entries[l][i]);
+        add_twice_terms<Wide>(sums, t.pairs, prepared, targets.both(i));
+    }
+    _mm256_storeu_pd(out[0], _mm256_permute2f128_pd(sums[0], sums[1], 0x20));
+    _mm256_storeu_pd(out[1], _mm256_permute2f128_pd(sums[0], sums[1], 0x31));
+}
+
 // Accumulators of four positions as two registers of [re im] pairs:
 // [re0 im0 re1 im1] and [re2 im2 re3 im3].
 VK_TARGET_AVX2 inline void load_pairs(const double* acc_re, const double* acc_im, __m256d* pairs) {
@@ -303,8 +358,14 @@ using DotsBlock = void (*)(const std::uint16_t* const*, const PhasorPairs&, cons
 // The dots kernel of a grid, for V vectors and Q quads of entries.
 template <int V, int Q>
 DotsBlock<V> dots_block(const GridPhasors& grid, const PhasorPairs& tables) noexcept {
+    const bool narrow = grid.resolution() <= kNarrowPairResolution;
     if (tables.rows != nullptr) return row_dots_block<V, Q>;
-    return grid.resolution() <= kNarrowPairResolution ? pair_dots_block<false, V, Q> : pair_dots_block<true, V, Q>;
+    if constexpr (V == 2) {
+        static_assert(Q == 1, "two vectors take four entries at a time");
+        return narrow ? pair_dots_twice_block<false> : pair_dots_twice_block<true>;
+    } else {
+        return narrow ? pair_dots_block<false, V, Q> : pair_dots_block<true, V, Q>;
+    }
 }
 
 // Entries go eight at a time against one vector, four at a time against two
@@ -332,8 +393,11 @@ VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count,
     double sums[V][8];
     for (std::size_t l = 0; l < lanes; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
     for (int v = 0; v < V; ++v) at[v] = sums[v];
-    (lanes == 4 ? dots_block<V, 1>(grid, *tables) : dots_block<V, 2>(grid, *tables))(group, *tables, targets, length,
-                                                                                     at);
+    DotsBlock<V> spare = dots_block<V, 1>(grid, *tables);
+    if constexpr (kQuads == 2) {
+        if (lanes == 8) spare = dots_block<V, 2>(grid, *tables);
+    }
+    spare(group, *tables, targets, length, at);
     for (int v = 0; v < V; ++v) {
         for (std::size_t l = 0; j + l < count; ++l) out[v][j + l] = sums[v][l];
     }
@@ -343,15 +407,14 @@ VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count,
 
 VK_TARGET_AVX2 void level_dots_avx2(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                                    const double* b_re, const double* b_im, std::size_t length, double* out) {
-    dots(entries, count, grid, DotTargets<1>{{b_re}, {b_im}}, length, &out);
+    dots(entries, count, grid, DotTargets<1>{b_re, b_im}, length, &out);
 }
 
 VK_TARGET_AVX2 void level_dots_twice_avx2(const std::uint16_t* const* entries, std::size_t count,
-                                         const GridPhasors& grid, const double* a_re, const double* a_im,
-                                         const double* b_re, const double* b_im, std::size_t length,
+                                         const GridPhasors& grid, const double* interleaved, std::size_t length,
                                          double* out_a, double* out_b) {
     double* const out[2] = {out_a, out_b};
-    dots(entries, count, grid, DotTargets<2>{{a_re, b_re}, {a_im, b_im}}, length, out);
+    dots(entries, count, grid, DotTargets<2>{interleaved}, length, out);
 }
 
 VK_TARGET_AVX2 void level_superpose_avx2(const std::uint16_t* const* entries, std::size_t count,
