@@ -52,16 +52,25 @@ VK_TARGET_AVX2 inline __m256d two_pairs(const double* pairs, std::uint64_t twice
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), _mm_load_pd(pairs + twice_b), 1);
 }
 
-// Pair offsets from a word of four levels, taken lowest field first. Below
-// 2^15 levels, one shift of the whole word doubles every field in place, which
-// saves a shift per level; the widest grids double each field on its own.
+// Pair offsets from a word of four levels. Below 2^15 levels, one add of the
+// whole word doubles every field in place, which saves a shift per level; the
+// widest grids double each field on its own. Field S comes out of a rotation
+// of the word (rorx: no copy of the word first), then its low 16 bits; the
+// top field is a plain shift.
 template <bool Wide>
 struct PairOffsets {
-    static std::uint64_t prepare(std::uint64_t word) noexcept { return Wide ? word : word << 1; }
+    static std::uint64_t prepare(std::uint64_t word) noexcept { return Wide ? word : word + word; }
 
-    static std::uint64_t take(std::uint64_t& prepared) noexcept {
-        const std::uint64_t field = prepared & 0xFFFF;
-        prepared >>= 16;
+    template <int S>
+    static std::uint64_t at(std::uint64_t prepared) noexcept {
+        std::uint64_t field;
+        if constexpr (S == 0) {
+            field = static_cast<std::uint16_t>(prepared);
+        } else if constexpr (S == 3) {
+            field = prepared >> 48;
+        } else {
+            field = static_cast<std::uint16_t>(prepared >> (16 * S) | prepared << (64 - 16 * S));
+        }
         return Wide ? 2 * field : field;
     }
 };
@@ -178,14 +187,14 @@ VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const Ph
 
 // Larger resolutions: each entry's pair is its own 16-byte load. Takes the
 // lowest level left in each entry's prepared word.
-template <bool Wide, int V, int Q>
-VK_TARGET_AVX2 inline void add_pair_terms(DotSums<V, Q>& sums, const double* pairs, std::uint64_t* prepared,
+template <bool Wide, int S, int V, int Q>
+VK_TARGET_AVX2 inline void add_pair_terms(DotSums<V, Q>& sums, const double* pairs, const std::uint64_t* prepared,
                                           const DotTargets<V>& targets, std::size_t i) {
     using Offsets = PairOffsets<Wide>;
     __m256d two[2 * Q];
     for (int p = 0; p < 2 * Q; ++p) {
-        const std::uint64_t a = Offsets::take(prepared[2 * p]);
-        two[p] = two_pairs(pairs, a, Offsets::take(prepared[2 * p + 1]));
+        two[p] = two_pairs(pairs, Offsets::template at<S>(prepared[2 * p]),
+                           Offsets::template at<S>(prepared[2 * p + 1]));
     }
     __m256d b[V];
     targets.at(i, b);
@@ -202,15 +211,15 @@ VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const P
     for (; i + 4 <= length; i += 4) {
         std::uint64_t prepared[4 * Q];
         for (int l = 0; l < 4 * Q; ++l) prepared[l] = Offsets::prepare(four_levels(entries[l] + i));
-        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i);
-        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 1);
-        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 2);
-        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i + 3);
+        add_pair_terms<Wide, 0>(sums, t.pairs, prepared, targets, i);
+        add_pair_terms<Wide, 1>(sums, t.pairs, prepared, targets, i + 1);
+        add_pair_terms<Wide, 2>(sums, t.pairs, prepared, targets, i + 2);
+        add_pair_terms<Wide, 3>(sums, t.pairs, prepared, targets, i + 3);
     }
     for (; i < length; ++i) {
         std::uint64_t prepared[4 * Q];
         for (int l = 0; l < 4 * Q; ++l) prepared[l] = Offsets::prepare(entries[l][i]);
-        add_pair_terms<Wide>(sums, t.pairs, prepared, targets, i);
+        add_pair_terms<Wide, 0>(sums, t.pairs, prepared, targets, i);
     }
     sums.store(out);
 }
@@ -221,13 +230,13 @@ VK_TARGET_AVX2 void pair_dots_block(const std::uint16_t* const* entries, const P
 // [a e0, a e1, b e0, b e1], each as the reference makes it (c * re + s * im;
 // the sum's operands commute exactly). No joining of pairs, one product per
 // entry and vector pair, and one load per position for both vectors.
-template <bool Wide>
-VK_TARGET_AVX2 inline void add_twice_terms(__m256d* sums, const double* pairs, std::uint64_t* prepared,
+template <bool Wide, int S>
+VK_TARGET_AVX2 inline void add_twice_terms(__m256d* sums, const double* pairs, const std::uint64_t* prepared,
                                            __m256d both) {
     using Offsets = PairOffsets<Wide>;
     __m256d products[4];
     for (int l = 0; l < 4; ++l) {
-        const double* pair = pairs + Offsets::take(prepared[l]);
+        const double* pair = pairs + Offsets::template at<S>(prepared[l]);
         products[l] = _mm256_mul_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(pair)), both);
     }
     sums[0] = _mm256_add_pd(sums[0], _mm256_hadd_pd(products[0], products[1]));
@@ -243,12 +252,15 @@ VK_TARGET_AVX2 void pair_dots_twice_block(const std::uint16_t* const* entries, c
     for (; i + 4 <= length; i += 4) {
         std::uint64_t prepared[4];
         for (int l = 0; l < 4; ++l) prepared[l] = Offsets::prepare(four_levels(entries[l] + i));
-        for (std::size_t k = 0; k < 4; ++k) add_twice_terms<Wide>(sums, t.pairs, prepared, targets.both(i + k));
+        add_twice_terms<Wide, 0>(sums, t.pairs, prepared, targets.both(i));
+        add_twice_terms<Wide, 1>(sums, t.pairs, prepared, targets.both(i + 1));
+        add_twice_terms<Wide, 2>(sums, t.pairs, prepared, targets.both(i + 2));
+        add_twice_terms<Wide, 3>(sums, t.pairs, prepared, targets.both(i + 3));
     }
     for (; i < length; ++i) {
         std::uint64_t prepared[4];
         for (int l = 0; l < 4; ++l) prepared[l] = Offsets::prepare(entries[l][i]);
-        add_twice_terms<Wide>(sums, t.pairs, prepared, targets.both(i));
+        add_twice_terms<Wide, 0>(sums, t.pairs, prepared, targets.both(i));
     }
     _mm256_storeu_pd(out[0], _mm256_permute2f128_pd(sums[0], sums[1], 0x20));
     _mm256_storeu_pd(out[1], _mm256_permute2f128_pd(sums[0], sums[1], 0x31));
@@ -298,11 +310,9 @@ struct PairLookup {
 
     VK_TARGET_AVX2 void operator()(std::uint64_t word, __m256d* out) const {
         using Offsets = PairOffsets<Wide>;
-        std::uint64_t prepared = Offsets::prepare(word);
-        const std::uint64_t a = Offsets::take(prepared);
-        out[0] = two_pairs(pairs, a, Offsets::take(prepared));
-        const std::uint64_t c = Offsets::take(prepared);
-        out[1] = two_pairs(pairs, c, Offsets::take(prepared));
+        const std::uint64_t prepared = Offsets::prepare(word);
+        out[0] = two_pairs(pairs, Offsets::template at<0>(prepared), Offsets::template at<1>(prepared));
+        out[1] = two_pairs(pairs, Offsets::template at<2>(prepared), Offsets::template at<3>(prepared));
     }
 };
 
