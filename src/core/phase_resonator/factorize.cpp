@@ -157,6 +157,42 @@ void unbind_estimate(PhasorVec& target, const double* e_re, const double* e_im) 
     }
 }
 
+// read_phasors of the composite and unbind_estimate of each other estimate in
+// turn, as one pass over the positions for a tabled grid: per position the
+// same operations in the same order, without the intermediate arrays. With
+// `replaced` (the levels of the estimate being replaced), its phasors go to
+// r_re, r_im and, with the target's, to `interleaved` (see DotVectors).
+void build_target_tabled(const std::uint16_t* composite, const std::uint16_t* const* others, std::size_t other_count,
+                         const std::uint16_t* replaced, const GridPhasors& grid, std::size_t length, double* t_re,
+                         double* t_im, double* r_re, double* r_im, double* interleaved) {
+    const double* cos = grid.cosines();
+    const double* sin = grid.sines();
+    for (std::size_t i = 0; i < length; ++i) {
+        double re = cos[composite[i]];
+        double im = sin[composite[i]];
+        for (std::size_t m = 0; m < other_count; ++m) {
+            const std::uint16_t level = others[m][i];
+            const double e_re = cos[level];
+            const double e_im = sin[level];
+            const double r = re;
+            re = r * e_re + im * e_im;
+            im = im * e_re - r * e_im;
+        }
+        t_re[i] = re;
+        t_im[i] = im;
+        if (replaced != nullptr) {
+            const double b_re = cos[replaced[i]];
+            const double b_im = sin[replaced[i]];
+            r_re[i] = b_re;
+            r_im[i] = b_im;
+            interleaved[4 * i] = re;
+            interleaved[4 * i + 1] = im;
+            interleaved[4 * i + 2] = b_re;
+            interleaved[4 * i + 3] = b_im;
+        }
+    }
+}
+
 // Grid tables take 16 bytes per level, and codebooks may mix many resolutions:
 // 400 entries of 400 different n near 65536 would need 400 MiB of tables. The
 // tables of one call therefore share a budget of max(4 MiB, 4 bytes per
@@ -200,6 +236,7 @@ struct Scratch {
     std::vector<double> acc_im;
     std::vector<double> weights;
     std::vector<double> interleaved_storage;  // target and replaced per position, see DotVectors
+    std::vector<const std::uint16_t*> others;  // the estimates unbound from the composite
 
     // Room for 4 * length doubles, 32-byte aligned.
     double* interleaved(std::size_t length) {
@@ -225,25 +262,38 @@ void update_factor(std::size_t k, const PhaseHVec& composite, const std::vector<
     const std::size_t length = composite.phases.size();
     s.target.re.resize(length);
     s.target.im.resize(length);
-    s.phasors.re.resize(length);
-    s.phasors.im.resize(length);
-    read_phasors(composite.phases.data(), length, grid, s.target.re.data(), s.target.im.data());
-    for (std::size_t m = 0; m < estimates.size(); ++m) {
-        if (m == k) continue;
-        read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
-        unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
-    }
-    DotVectors with_replaced{};
+    double* interleaved = nullptr;
     if (replaced_match != nullptr) {
         s.replaced.re.resize(length);
         s.replaced.im.resize(length);
-        read_phasors(estimates[k].data(), length, grid, s.replaced.re.data(), s.replaced.im.data());
-        double* interleaved = s.interleaved(length);
-        interleave_dot_vectors(s.target.re.data(), s.target.im.data(), s.replaced.re.data(), s.replaced.im.data(),
-                               length, interleaved);
-        with_replaced = {s.target.re.data(), s.target.im.data(), s.replaced.re.data(), s.replaced.im.data(),
-                         interleaved};
+        interleaved = s.interleaved(length);
     }
+    if (grid.tabled()) {
+        s.others.clear();
+        for (std::size_t m = 0; m < estimates.size(); ++m) {
+            if (m != k) s.others.push_back(estimates[m].data());
+        }
+        build_target_tabled(composite.phases.data(), s.others.data(), s.others.size(),
+                            replaced_match != nullptr ? estimates[k].data() : nullptr, grid, length,
+                            s.target.re.data(), s.target.im.data(), s.replaced.re.data(), s.replaced.im.data(),
+                            interleaved);
+    } else {
+        s.phasors.re.resize(length);
+        s.phasors.im.resize(length);
+        read_phasors(composite.phases.data(), length, grid, s.target.re.data(), s.target.im.data());
+        for (std::size_t m = 0; m < estimates.size(); ++m) {
+            if (m == k) continue;
+            read_phasors(estimates[m].data(), length, grid, s.phasors.re.data(), s.phasors.im.data());
+            unbind_estimate(s.target, s.phasors.re.data(), s.phasors.im.data());
+        }
+        if (replaced_match != nullptr) {
+            read_phasors(estimates[k].data(), length, grid, s.replaced.re.data(), s.replaced.im.data());
+            interleave_dot_vectors(s.target.re.data(), s.target.im.data(), s.replaced.re.data(),
+                                   s.replaced.im.data(), length, interleaved);
+        }
+    }
+    const DotVectors with_replaced{s.target.re.data(), s.target.im.data(), s.replaced.re.data(),
+                                   s.replaced.im.data(), interleaved};
     clear_accumulators(s, length);
     book_weigh_and_superpose(books[k], s.target, replaced_match != nullptr ? &with_replaced : nullptr, dots,
                              s.weights, s.acc_re, s.acc_im);
