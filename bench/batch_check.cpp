@@ -102,7 +102,7 @@ void check_kernels() {
     };
     const int levels_here = static_cast<int>(sizeof kernels / sizeof kernels[0]);
     for (const bool mirrored : {false, true})
-    for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 65536u}) {
+    for (std::uint32_t n : {2u, 7u, 16u, 17u, 1000u, 8192u, 8193u, 65536u}) {
         std::vector<double> by_difference(2 * std::size_t{n} - 1);
         // Random terms in [-0.5, 0.5): a wrong term or a reordered sum shows in the bits.
         for (double& term : by_difference) term = static_cast<double>(rng() >> 11) * 0x1p-53 - 0.5;

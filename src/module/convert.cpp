@@ -121,7 +121,7 @@ PyResult<std::vector<T>> extract_sequence(PyObject* object, Convert convert) {
             if (PyErr_Occurred() != nullptr) return unexpected(take_exception());
             return items;
         }
-        PyResult<T> converted = convert(element.get());
+        PyResult<T> converted = convert(std::move(element));
         if (!converted) return unexpected(std::move(converted).error());
         naming_allocation(sizeof(T) * (items.size() + 1), items.size() + 1, "sequence argument elements",
                           [&] { items.push_back(std::move(converted).value()); });
@@ -181,10 +181,12 @@ PyResult<SharedAccess> to_phase_hvec(PyObject* object) {
     return SharedAccess::take(object);
 }
 
-PyResult<PhaseHVec> ElementHolds::hold(PyObject* element) {
-    if (!is_phase_hvec(element)) return unexpected(PendingException::type_mismatch(element, phasehvec_type()));
-    Hold hold{PyRef::borrow(element), {}};
-    VK_TRY_ASSIGN(hold.access, SharedAccess::take(element));
+PyResult<PhaseHVec> ElementHolds::hold(PyRef element) {
+    if (!is_phase_hvec(element.get())) {
+        return unexpected(PendingException::type_mismatch(element.get(), phasehvec_type()));
+    }
+    Hold hold{std::move(element), {}};
+    VK_TRY_ASSIGN(hold.access, SharedAccess::take(hold.owner.get()));
     PhaseHVec record = hold.access.record().view();
     naming_allocation(sizeof(Hold) * (holds_.size() + 1), holds_.size() + 1, "held sequence elements",
                       [&] { holds_.push_back(std::move(hold)); });
@@ -192,12 +194,12 @@ PyResult<PhaseHVec> ElementHolds::hold(PyObject* element) {
 }
 
 PyResult<std::vector<PhaseHVec>> extract_vector_list(PyObject* object, ElementHolds& holds) {
-    return extract_sequence<PhaseHVec>(object, [&holds](PyObject* element) { return holds.hold(element); });
+    return extract_sequence<PhaseHVec>(object, [&holds](PyRef element) { return holds.hold(std::move(element)); });
 }
 
 PyResult<std::vector<std::vector<PhaseHVec>>> extract_vector_lists(PyObject* object, ElementHolds& holds) {
     return extract_sequence<std::vector<PhaseHVec>>(
-        object, [&holds](PyObject* element) { return extract_vector_list(element, holds); });
+        object, [&holds](PyRef element) { return extract_vector_list(element.get(), holds); });
 }
 
 namespace {

@@ -77,8 +77,9 @@ PyResult<SharedAccess> to_phase_hvec(PyObject* object);
 /// copy (a bundle of 256 vectors of 10**5 levels would copy 51 MB per call).
 class ElementHolds {
 public:
-    /// Holds `element` (a PhaseHVec) and returns its record, read in place.
-    PyResult<PhaseHVec> hold(PyObject* element);
+    /// Holds `element` (a PhaseHVec), keeping the reference it is given, and
+    /// returns its record, read in place.
+    PyResult<PhaseHVec> hold(PyRef element);
 
 private:
     struct Hold {

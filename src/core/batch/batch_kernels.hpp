@@ -43,14 +43,13 @@ void batch_sums_avx2(const std::uint16_t* query, const std::uint16_t* const* ent
                      std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 void batch_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
                        std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
-/// AVX-512 with gathers (lane = entry) in place of one scalar load per term
-/// beyond n = 16.
+/// AVX-512 with gathers (lane = entry) in place of the loads for 16 < n <= 8192.
 void batch_sums_avx512_gathers(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
                                std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 
 /// The gather kernel (batch_gathers.cpp): the sums of the first entries, in
-/// groups of eight, of a mirrored table; it returns how many it summed (none
-/// for an unmirrored table), the rest is left to the caller.
+/// groups of eight, of a mirrored table of n <= 8192; it returns how many it
+/// summed (none for any other table), the rest is left to the caller.
 std::size_t gather_sums_avx512(const std::uint16_t* query, const std::uint16_t* const* entries, std::size_t count,
                                std::uint64_t length, const BatchTables& tables, double* sums) noexcept;
 
