@@ -7,7 +7,9 @@
 // Dots keep one entry per lane: two entries' pairs in one register, multiplied
 // by [b_re b_im b_re b_im], and a horizontal add makes each entry's term exactly
 // as the reference does (c * b_re + s * b_im); each lane then adds its own
-// entry's terms over i ascending. The superposition keeps positions in lanes,
+// entry's terms over i ascending. Against two vectors at larger resolutions,
+// one entry's pair is broadcast to both halves instead and multiplied by both
+// vectors at once. The superposition keeps positions in lanes,
 // as [re im] pairs, each receiving the entries in entry order. Every product
 // and sum is its own rounded instruction (no fused multiply-add).
 #include <immintrin.h>
@@ -186,7 +188,7 @@ VK_TARGET_AVX2 void row_dots_block(const std::uint16_t* const* entries, const Ph
 }
 
 // Larger resolutions: each entry's pair is its own 16-byte load. Takes the
-// lowest level left in each entry's prepared word.
+// level in field S of each entry's prepared word.
 template <bool Wide, int S, int V, int Q>
 VK_TARGET_AVX2 inline void add_pair_terms(DotSums<V, Q>& sums, const double* pairs, const std::uint64_t* prepared,
                                           const DotTargets<V>& targets, std::size_t i) {
