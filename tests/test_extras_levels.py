@@ -154,6 +154,15 @@ def test_wrong_types(levels_argument, error, assert_note):
         assert str(info.value) == f"levels[{position}] must be an integer, not '{name}'"
 
 
+@pytest.mark.parametrize("dtype, reason", [(">u2", "integers in native byte order"), (">i8", "integers in native byte order"),
+                                           ("<f8", "integers")])
+def test_unreadable_buffer_formats_say_why(dtype, reason):
+    np = pytest.importorskip("numpy")
+    data = np.array([1, 2, 3], dtype=dtype)
+    with pytest.raises(TypeError, match=rf"^levels must hold {reason}, not buffer format '{data.data.format}'"):
+        from_levels(data, 16)
+
+
 def test_two_dimensional_buffers_are_refused():
     np = pytest.importorskip("numpy")
     with pytest.raises(ValueError, match="one-dimensional"):

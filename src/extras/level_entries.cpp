@@ -154,8 +154,12 @@ PyResult<const IntegerFormat*> integer_format(const std::string& format, Py_ssiz
         if (code.size() == 1 && code[0] == f.code) kind = &f;
     }
     if (kind == nullptr || itemsize < 1 || itemsize > 8 || (itemsize & (itemsize - 1)) != 0) {
-        return unexpected(PendingException::lazy(PyExc_TypeError, "levels must hold integers, not buffer format '" +
-                                                                      format + "'"));
+        // Big-endian or network order: integers, but not readable in place here.
+        const bool swapped = !format.empty() && (format[0] == '>' || format[0] == '!');
+        return unexpected(PendingException::lazy(
+            PyExc_TypeError, std::string(swapped ? "levels must hold integers in native byte order"
+                                                 : "levels must hold integers") +
+                                 ", not buffer format '" + format + "'"));
     }
     return kind;
 }
