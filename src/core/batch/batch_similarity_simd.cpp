@@ -30,12 +30,11 @@ constexpr std::size_t kBlockPositions = 256;
 // bound it, so fewer pay: a mirrored table is indexed by |d| < 65536 kept in 16
 // bits ("packed"), one 8-byte load giving four positions' indices taken apart
 // in registers (1.25 loads per term instead of 2; 12-20 % faster at every n
-// above 16 on a Sapphire Rapids core at the AVX2 and scalar levels).
-template <std::size_t K, bool mirrored, bool packed = false>
+// above 16 on a Sapphire Rapids core at the AVX2 and scalar levels). Any other
+// table is indexed by the signed difference, one 4-byte index per term.
+template <std::size_t K, bool packed>
 VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16_t* const* entries,
-                                                std::uint64_t length, const double* by_difference,
-                                                double* sums) noexcept {
-    static_assert(mirrored || !packed, "only |d| fits 16 bits");
+                                   std::uint64_t length, const double* by_difference, double* sums) noexcept {
     using Index = std::conditional_t<packed, std::uint16_t, std::int32_t>;
     double acc[K];
     for (std::size_t k = 0; k < K; ++k) acc[k] = -0.0;
@@ -54,8 +53,7 @@ VK_ALWAYS_INLINE void sums_by_term(const std::uint16_t* query, const std::uint16
                 }
             } else {
                 for (std::size_t i = 0; i < count; ++i) {
-                    const std::int32_t d = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
-                    differences[k][i] = static_cast<Index>(mirrored ? (d < 0 ? -d : d) : d);
+                    differences[k][i] = static_cast<std::int32_t>(q[i]) - static_cast<std::int32_t>(e[i]);
                 }
             }
         }
@@ -224,7 +222,7 @@ VK_ALWAYS_INLINE void sums_in_groups(const std::uint16_t* query, const std::uint
     }
     if (tables.mirrored) {
         for (; j + Packed <= count; j += Packed) {
-            sums_by_term<Packed, true, true>(query, entries + j, length, tables.by_difference, sums + j);
+            sums_by_term<Packed, true>(query, entries + j, length, tables.by_difference, sums + j);
         }
     }
     for (; j + K <= count; j += K) sums_by_term<K, false>(query, entries + j, length, tables.by_difference, sums + j);
