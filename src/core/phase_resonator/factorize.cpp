@@ -146,15 +146,17 @@ void read_phasors(const std::uint16_t* levels, std::size_t length, const GridPha
     }
 }
 
+// (re, im) *= conj(e_re, e_im): one position's unbinding.
+inline void unbind_phasor(double& re, double& im, double e_re, double e_im) {
+    const double r = re;
+    re = r * e_re + im * e_im;
+    im = im * e_re - r * e_im;
+}
+
 // target *= conj(estimate): subtracts the estimate's phasors (e_re, e_im).
 void unbind_estimate(PhasorVec& target, const double* e_re, const double* e_im) {
     const std::size_t length = target.re.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        const double r = target.re[i];
-        const double s = target.im[i];
-        target.re[i] = r * e_re[i] + s * e_im[i];
-        target.im[i] = s * e_re[i] - r * e_im[i];
-    }
+    for (std::size_t i = 0; i < length; ++i) unbind_phasor(target.re[i], target.im[i], e_re[i], e_im[i]);
 }
 
 // read_phasors of the composite and unbind_estimate of each other estimate in
@@ -172,11 +174,7 @@ void build_target_tabled(const std::uint16_t* composite, const std::uint16_t* co
         double im = sin[composite[i]];
         for (std::size_t m = 0; m < other_count; ++m) {
             const std::uint16_t level = others[m][i];
-            const double e_re = cos[level];
-            const double e_im = sin[level];
-            const double r = re;
-            re = r * e_re + im * e_im;
-            im = im * e_re - r * e_im;
+            unbind_phasor(re, im, cos[level], sin[level]);
         }
         t_re[i] = re;
         t_im[i] = im;

@@ -94,10 +94,6 @@ void level_dots(const std::uint16_t* const* entries, std::size_t count, const Gr
     }
 }
 
-// Only the AVX2 kernel reads the levels once for both vectors; the AVX-512
-// dots (small grids, tables in registers) are fast enough run twice. The AVX2
-// kernel takes four entries at a time: a last single entry is cheaper step by
-// step, a last two or three fill a block of four better.
 void interleave_dot_vectors(const double* a_re, const double* a_im, const double* b_re, const double* b_im,
                             std::size_t length, double* out) noexcept {
     for (std::size_t i = 0; i < length; ++i) {
@@ -108,6 +104,10 @@ void interleave_dot_vectors(const double* a_re, const double* a_im, const double
     }
 }
 
+// Only the AVX2 kernel reads the levels once for both vectors; the AVX-512
+// dots (small grids, tables in registers) are fast enough run twice. The AVX2
+// kernel takes four entries at a time: a last single entry is cheaper step by
+// step, a last two or three fill a block of four better.
 void level_dots_twice(const std::uint16_t* const* entries, std::size_t count, const GridPhasors& grid,
                       const DotVectors& vectors, std::size_t length, double* out_a, double* out_b) {
 #if VK_X86_64

@@ -405,11 +405,11 @@ VK_TARGET_AVX2 void dots(const std::uint16_t* const* entries, std::size_t count,
     double sums[V][8];
     for (std::size_t l = 0; l < lanes; ++l) group[l] = entries[j + l < count ? j + l : count - 1];
     for (int v = 0; v < V; ++v) at[v] = sums[v];
-    DotsBlock<V> spare = dots_block<V, 1>(grid, *tables);
+    DotsBlock<V> last = dots_block<V, 1>(grid, *tables);
     if constexpr (kQuads == 2) {
-        if (lanes == 8) spare = dots_block<V, 2>(grid, *tables);
+        if (lanes == 8) last = dots_block<V, 2>(grid, *tables);
     }
-    spare(group, *tables, targets, length, at);
+    last(group, *tables, targets, length, at);
     for (int v = 0; v < V; ++v) {
         for (std::size_t l = 0; j + l < count; ++l) out[v][j + l] = sums[v][l];
     }
