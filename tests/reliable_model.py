@@ -28,9 +28,9 @@ CONFIDENT = 0.8
 VERIFIED = 0.5
 
 
-# Sub-problems are tried twice: first each with at most this many sweeps (a
-# call that will help usually has confident factors by then, and a call that
-# will not would mostly run to max_iter), then all again with max_iter.
+# Sub-problems are first tried with at most this many sweeps each (a call that
+# will help usually has confident factors by then, and a call that will not
+# would mostly run to max_iter); only the one-bit halves again with max_iter.
 QUICK_SWEEPS = 8
 
 
@@ -59,9 +59,13 @@ def factorize_reliably(
     found = _resolve(composite, books, first, factorize, max_iter)
     if found is not None:
         return found, calls
-    tiers = [max_iter] if max_iter <= QUICK_SWEEPS else [QUICK_SWEEPS, max_iter]
-    for sweeps in tiers:
-        for parts in _halves(books):
+    quick = min(QUICK_SWEEPS, max_iter)
+    bits = max(len(book) for book in books).bit_length()
+    single = [1 << b for b in range(bits)]
+    pairs = [3 << b for b in range(bits - 1)]  # neighbouring bits
+    tiers = [(single, quick), (pairs, quick)] + ([(single, max_iter)] if max_iter > QUICK_SWEEPS else [])
+    for splits, sweeps in tiers:
+        for parts in _halves(books, splits):
             reported = factorize(composite, [[book[j] for j in part] for book, part in zip(books, parts)], sweeps)
             answer = [(part[j], similarity) for part, (j, similarity) in zip(parts, reported)]
             found = _resolve(composite, books, answer, factorize, max_iter)
@@ -97,12 +101,16 @@ def _resolve(
     return completed
 
 
-def _halves(books: List[List[PhaseHVec]]) -> Iterator[List[List[int]]]:
-    """Entry positions per codebook: every choice of halves by index bit 0,
-    then by bit 1, ...; choices where a codebook would be empty, or where no
-    codebook is cut, are left out."""
-    for bit in range(max(len(book) for book in books).bit_length()):
-        halves = [[[j for j in range(len(book)) if (j >> bit) & 1 == side] for side in (0, 1)] for book in books]
+def _halves(books: List[List[PhaseHVec]], splits: List[int]) -> Iterator[List[List[int]]]:
+    """Entry positions per codebook: for each split (a mask of index bits),
+    every choice of halves by the parity of those bits of the entry index;
+    choices where a codebook would be empty, or where no codebook is cut, are
+    left out."""
+    for split in splits:
+        halves = [
+            [[j for j in range(len(book)) if bin(j & split).count("1") % 2 == side] for side in (0, 1)]
+            for book in books
+        ]
         for sides in itertools.product((0, 1), repeat=len(books)):
             parts = [halves[k][side] for k, side in enumerate(sides)]
             if all(parts) and any(len(part) < len(book) for part, book in zip(parts, books)):

@@ -103,7 +103,26 @@ def test_returns_the_first_answer_when_nothing_binds_to_the_composite():
     stranger = PhaseHVec.random(128, 16, 99)
     results, calls = factorize_reliably(stranger, books)
     assert results == resonator_factorize(stranger, books)
-    assert 1 < calls <= 1 + 2 * 3 * 4 * 2  # whole problem, twice halves by 3 bits, a peel each
+    # whole problem; halves by 3 single bits twice and by 2 pairs of bits once, a peel each
+    assert 1 < calls <= 1 + (2 * 3 + 2) * 4 * 2
+
+
+@pytest.mark.parametrize("max_iter", [6, 30])
+@pytest.mark.parametrize("sizes", [(6, 5), (9, 4, 3)])
+def test_a_search_that_finds_nothing_makes_every_call_of_the_model(sizes, max_iter, monkeypatch):
+    """Every split family and tier runs, in the model's order and with its sweep caps."""
+    made = []
+
+    def counting(composite, codebooks, max_iter=50):
+        made.append((max_iter, tuple(len(book) for book in codebooks)))
+        return resonator_factorize(composite, codebooks, max_iter)
+
+    monkeypatch.setattr(recipe, "resonator_factorize", counting)
+    _, books, _ = problem(128, sizes, 16, 7)
+    stranger = PhaseHVec.random(128, 16, 99)
+    want, want_calls = recipe.factorize_reliably(stranger, books, max_iter)
+    assert factorize_reliably(stranger, books, max_iter) == (want, want_calls) == (want, len(made))
+    assert {sweeps for sweeps, _ in made} == {min(recipe.QUICK_SWEEPS, max_iter), max_iter}
 
 
 def test_duplicate_entries_still_verify():

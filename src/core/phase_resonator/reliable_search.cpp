@@ -59,21 +59,27 @@ public:
         return std::optional<Answer>(std::move(answer));
     }
 
-    // Every choice of halves, at most `sweeps` sweeps per call; the first
-    // answer that resolves.
+    // Every choice of halves under each split, at most `sweeps` sweeps per
+    // call; the first answer that resolves.
     Expected<std::optional<Answer>, PhaseFailure> halves(const PhaseHVec& target, std::span<const Codebook> books,
+                                                         std::span<const std::uint64_t> splits,
                                                          std::uint64_t sweeps) {
-        for (const Parts& parts : choices_of_halves(books)) {
-            std::vector<Codebook> sub(books.size());
-            for (std::size_t k = 0; k < books.size(); ++k) {
-                for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
+        const std::size_t factors = books.size();
+        for (const std::uint64_t split : splits) {
+            for (std::uint64_t sides = 0; sides < (std::uint64_t{1} << factors); ++sides) {
+                std::optional<Parts> parts = halves_of(books, split, sides);
+                if (!parts) continue;
+                std::vector<Codebook> sub(factors);
+                for (std::size_t k = 0; k < factors; ++k) {
+                    for (std::size_t j : (*parts)[k]) sub[k].push_back(books[k][j].view());
+                }
+                Answer answer;
+                VK_TRY_ASSIGN(answer, call(target, sub, sweeps));
+                for (std::size_t k = 0; k < factors; ++k) answer[k].index = (*parts)[k][answer[k].index];
+                std::optional<Answer> found;
+                VK_TRY_ASSIGN(found, resolve(target, books, std::move(answer)));
+                if (found) return found;
             }
-            Answer answer;
-            VK_TRY_ASSIGN(answer, call(target, sub, sweeps));
-            for (std::size_t k = 0; k < answer.size(); ++k) answer[k].index = parts[k][answer[k].index];
-            std::optional<Answer> found;
-            VK_TRY_ASSIGN(found, resolve(target, books, std::move(answer)));
-            if (found) return found;
         }
         return std::optional<Answer>();
     }
@@ -86,30 +92,26 @@ private:
         return out;
     }
 
-    // Entry positions per codebook: every choice of halves by index bit 0, then
-    // bit 1, ..., in lexicographic order of sides with the first codebook
-    // leading; choices that empty a codebook or cut none are left out.
-    static std::vector<Parts> choices_of_halves(std::span<const Codebook> books) {
-        std::vector<Parts> out;
-        std::size_t largest = 0;
-        for (const Codebook& book : books) largest = std::max(largest, book.size());
+    // The entry positions per codebook on the given sides of a split: entry j
+    // of codebook k is kept where the parity of its index bits under `split` is
+    // bit F-1-k of `sides` (the first codebook leads); none for a choice that
+    // empties a codebook or cuts none.
+    static std::optional<Parts> halves_of(std::span<const Codebook> books, std::uint64_t split, std::uint64_t sides) {
         const std::size_t factors = books.size();
-        for (std::size_t bit = 0; bit < std::bit_width(largest); ++bit) {
-            for (std::uint64_t sides = 0; sides < (std::uint64_t{1} << factors); ++sides) {
-                Parts parts(factors);
-                bool all_nonempty = true, any_smaller = false;
-                for (std::size_t k = 0; k < factors; ++k) {
-                    const std::uint64_t side = (sides >> (factors - 1 - k)) & 1;
-                    for (std::size_t j = 0; j < books[k].size(); ++j) {
-                        if (((j >> bit) & 1) == side) parts[k].push_back(j);
-                    }
-                    all_nonempty = all_nonempty && !parts[k].empty();
-                    any_smaller = any_smaller || parts[k].size() < books[k].size();
+        Parts parts(factors);
+        bool any_smaller = false;
+        for (std::size_t k = 0; k < factors; ++k) {
+            const std::uint64_t side = (sides >> (factors - 1 - k)) & 1;
+            for (std::size_t j = 0; j < books[k].size(); ++j) {
+                if ((std::popcount(static_cast<std::uint64_t>(j) & split) & 1) == static_cast<int>(side)) {
+                    parts[k].push_back(j);
                 }
-                if (all_nonempty && any_smaller) out.push_back(std::move(parts));
             }
+            if (parts[k].empty()) return std::nullopt;
+            any_smaller = any_smaller || parts[k].size() < books[k].size();
         }
-        return out;
+        if (!any_smaller) return std::nullopt;
+        return parts;
     }
 
     // Whether the chosen entries reproduce `target`; where their shapes differ
@@ -147,11 +149,29 @@ Expected<ReliableAnswer, PhaseFailure> factorize_reliably(const PhaseHVec& compo
     if (!searchable) return ReliableAnswer{std::move(first), search.calls};
     std::optional<Answer> found;
     VK_TRY_ASSIGN(found, search.resolve(composite, codebooks, first));
-    // Halves, first with a short sweep cap, then with max_iter (one tier when
-    // max_iter is no more than the cap).
-    const std::uint64_t tiers[] = {std::min(kQuickSweeps, max_iter), max_iter};
-    for (std::size_t tier = max_iter <= kQuickSweeps ? 1 : 0; tier < 2 && !found; ++tier) {
-        VK_TRY_ASSIGN(found, search.halves(composite, codebooks, tiers[tier]));
+    // Splits by one index bit (bit 0 first), then by the parity of two
+    // neighbouring bits (0 and 1 first): the second family gives the few
+    // problems whose right one-bit halves did not resonate fresh sub-problems,
+    // as cheap ones. (Every pair of bits solved no more problems and doubled
+    // the cost where nothing resonates.)
+    std::size_t largest = 0;
+    for (const Codebook& book : codebooks) largest = std::max(largest, book.size());
+    const auto bits = static_cast<std::size_t>(std::bit_width(largest));
+    std::vector<std::uint64_t> single, pairs;
+    for (std::size_t b = 0; b < bits; ++b) {
+        single.push_back(std::uint64_t{1} << b);
+        if (b + 1 < bits) pairs.push_back(std::uint64_t{3} << b);
+    }
+    // Short calls under both families, then the single bits with max_iter
+    // (left out when max_iter is no more than the short cap).
+    const std::uint64_t quick = std::min(kQuickSweeps, max_iter);
+    const struct {
+        const std::vector<std::uint64_t>& splits;
+        std::uint64_t sweeps;
+    } tiers[] = {{single, quick}, {pairs, quick}, {single, max_iter}};
+    const std::size_t tier_count = max_iter <= kQuickSweeps ? 2 : 3;
+    for (std::size_t tier = 0; tier < tier_count && !found; ++tier) {
+        VK_TRY_ASSIGN(found, search.halves(composite, codebooks, tiers[tier].splits, tiers[tier].sweeps));
     }
     return ReliableAnswer{found ? std::move(*found) : std::move(first), search.calls};
 }

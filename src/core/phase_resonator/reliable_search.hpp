@@ -7,10 +7,12 @@
 // with a high similarity is usually right even when the others are not. So the
 // search tries the whole problem, peels confident factors off a wrong answer and
 // solves the rest, then tries sub-problems in which every codebook is cut to one
-// half of its entries (halves by one bit of the entry index: bit 0 first, ...),
-// peeling from each in the same way. Exactly one choice of halves per bit holds
-// every true entry. The halves run first with a short sweep cap, then in full.
-// It stops at the first answer that reproduces the composite.
+// half of its entries, peeling from each in the same way. A split sorts the
+// entries by one bit of the index (bit 0 first, ...) or by the parity of two
+// neighbouring ones;
+// exactly one choice of halves per split holds every true entry. The halves run
+// with a short sweep cap, by one bit and then by two, and by one bit in full
+// last. It stops at the first answer that reproduces the composite.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +29,10 @@ namespace verrakin {
 inline constexpr double kConfident = 0.8;
 /// The chosen entries bound together must match the target at least this well.
 inline constexpr double kVerified = 0.5;
-/// Sub-problems are tried twice: first each with at most this many sweeps (a
-/// call that will help usually has confident factors by then, and one that
-/// will not would mostly run to max_iter), then all again with max_iter.
+/// Sub-problems are first tried with at most this many sweeps each (a call
+/// that will help usually has confident factors by then, and one that will not
+/// would mostly run to max_iter); only the one-bit halves are tried again with
+/// max_iter.
 inline constexpr std::uint64_t kQuickSweeps = 8;
 
 struct ReliableAnswer {
