@@ -125,6 +125,18 @@ def test_a_search_that_finds_nothing_makes_every_call_of_the_model(sizes, max_it
     assert {sweeps for sweeps, _ in made} == {min(recipe.QUICK_SWEEPS, max_iter), max_iter}
 
 
+def test_codebooks_a_split_cannot_cut_cost_no_time():
+    """Thirty one-entry codebooks beside one of four: only the choices that cut
+    the last one are made (a search over every side of every codebook would take
+    2^31 steps), and their count is the model's bound."""
+    books = [[PhaseHVec.random(64, 16, 500 + k)] for k in range(30)] + [[PhaseHVec.random(64, 16, j) for j in range(4)]]
+    stranger = PhaseHVec.random(64, 16, 99)
+    results, calls = factorize_reliably(stranger, books)
+    assert results == resonator_factorize(stranger, books)
+    # whole problem; bits 0 and 1 (bit 2 cuts nothing) twice, bits 0+1 and 1+2 once; two sides each
+    assert 1 < calls <= 1 + (2 * 2 + 2) * 2 * 2
+
+
 def test_duplicate_entries_still_verify():
     composite, books, truth = problem(600, (10, 10, 10), 16, 3)
     books[1].append(books[1][truth[1]])  # the true entry twice; either index is right

@@ -1,6 +1,7 @@
 #include "reliable_search.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <optional>
 
@@ -60,22 +61,40 @@ public:
     }
 
     // Every choice of halves under each split, at most `sweeps` sweeps per
-    // call; the first answer that resolves.
+    // call; the first answer that resolves. Choices run in lexicographic order
+    // of the codebooks' sides, the first codebook leading; a codebook the split
+    // does not cut keeps its one non-empty side, and a split that cuts none is
+    // skipped, so only calls are counted, never empty choices.
     Expected<std::optional<Answer>, PhaseFailure> halves(const PhaseHVec& target, std::span<const Codebook> books,
                                                          std::span<const std::uint64_t> splits,
                                                          std::uint64_t sweeps) {
         const std::size_t factors = books.size();
         for (const std::uint64_t split : splits) {
-            for (std::uint64_t sides = 0; sides < (std::uint64_t{1} << factors); ++sides) {
-                std::optional<Parts> parts = halves_of(books, split, sides);
-                if (!parts) continue;
+            std::vector<std::array<std::vector<std::size_t>, 2>> sides_of(factors);
+            std::vector<std::size_t> cut;  // codebooks with entries on both sides
+            for (std::size_t k = 0; k < factors; ++k) {
+                for (std::size_t j = 0; j < books[k].size(); ++j) {
+                    sides_of[k][std::popcount(static_cast<std::uint64_t>(j) & split) & 1].push_back(j);
+                }
+                if (!sides_of[k][0].empty() && !sides_of[k][1].empty()) cut.push_back(k);
+            }
+            if (cut.empty()) continue;
+            // 2^|cut| choices; past 63 cut codebooks the count has no end that
+            // a search could reach, and only an answer or `cancel` stops it.
+            for (std::uint64_t choice = 0; cut.size() >= 64 || choice >> cut.size() == 0; ++choice) {
+                Parts parts(factors);
+                for (std::size_t k = 0; k < factors; ++k) parts[k] = sides_of[k][sides_of[k][0].empty() ? 1 : 0];
+                for (std::size_t c = 0; c < cut.size(); ++c) {
+                    const std::size_t shift = cut.size() - 1 - c;
+                    parts[cut[c]] = sides_of[cut[c]][shift < 64 ? (choice >> shift) & 1 : 0];
+                }
                 std::vector<Codebook> sub(factors);
                 for (std::size_t k = 0; k < factors; ++k) {
-                    for (std::size_t j : (*parts)[k]) sub[k].push_back(books[k][j].view());
+                    for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
                 }
                 Answer answer;
                 VK_TRY_ASSIGN(answer, call(target, sub, sweeps));
-                for (std::size_t k = 0; k < factors; ++k) answer[k].index = (*parts)[k][answer[k].index];
+                for (std::size_t k = 0; k < factors; ++k) answer[k].index = parts[k][answer[k].index];
                 std::optional<Answer> found;
                 VK_TRY_ASSIGN(found, resolve(target, books, std::move(answer)));
                 if (found) return found;
@@ -90,28 +109,6 @@ private:
         out.reserve(book.size());
         for (const PhaseHVec& entry : book) out.push_back(entry.view());
         return out;
-    }
-
-    // The entry positions per codebook on the given sides of a split: entry j
-    // of codebook k is kept where the parity of its index bits under `split` is
-    // bit F-1-k of `sides` (the first codebook leads); none for a choice that
-    // empties a codebook or cuts none.
-    static std::optional<Parts> halves_of(std::span<const Codebook> books, std::uint64_t split, std::uint64_t sides) {
-        const std::size_t factors = books.size();
-        Parts parts(factors);
-        bool any_smaller = false;
-        for (std::size_t k = 0; k < factors; ++k) {
-            const std::uint64_t side = (sides >> (factors - 1 - k)) & 1;
-            for (std::size_t j = 0; j < books[k].size(); ++j) {
-                if ((std::popcount(static_cast<std::uint64_t>(j) & split) & 1) == static_cast<int>(side)) {
-                    parts[k].push_back(j);
-                }
-            }
-            if (parts[k].empty()) return std::nullopt;
-            any_smaller = any_smaller || parts[k].size() < books[k].size();
-        }
-        if (!any_smaller) return std::nullopt;
-        return parts;
     }
 
     // Whether the chosen entries reproduce `target`; where their shapes differ
