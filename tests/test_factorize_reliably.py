@@ -114,7 +114,7 @@ def test_a_search_that_finds_nothing_makes_every_call_of_the_model(sizes, max_it
     made = []
 
     def counting(composite, codebooks, max_iter=50):
-        made.append((max_iter, tuple(len(book) for book in codebooks)))
+        made.append(max_iter)
         return resonator_factorize(composite, codebooks, max_iter)
 
     monkeypatch.setattr(recipe, "resonator_factorize", counting)
@@ -122,14 +122,15 @@ def test_a_search_that_finds_nothing_makes_every_call_of_the_model(sizes, max_it
     stranger = PhaseHVec.random(128, 16, 99)
     want, want_calls = recipe.factorize_reliably(stranger, books, max_iter)
     assert factorize_reliably(stranger, books, max_iter) == (want, want_calls) == (want, len(made))
-    assert {sweeps for sweeps, _ in made} == {min(recipe.QUICK_SWEEPS, max_iter), max_iter}
+    assert set(made) == {min(recipe.QUICK_SWEEPS, max_iter), max_iter}
 
 
 def test_codebooks_a_split_cannot_cut_cost_no_time():
     """Thirty one-entry codebooks beside one of four: only the choices that cut
     the last one are made (a search over every side of every codebook would take
-    2^31 steps), and their count is the model's bound."""
-    books = [[PhaseHVec.random(64, 16, 500 + k)] for k in range(30)] + [[PhaseHVec.random(64, 16, j) for j in range(4)]]
+    2^31 steps), and their count stays within the search's bound."""
+    books = [[PhaseHVec.random(64, 16, 500 + k)] for k in range(30)]
+    books.append([PhaseHVec.random(64, 16, j) for j in range(4)])
     stranger = PhaseHVec.random(64, 16, 99)
     results, calls = factorize_reliably(stranger, books)
     assert results == resonator_factorize(stranger, books)
