@@ -94,7 +94,10 @@ def test_a_raising_handler_stops_a_long_call(kind):
 
 
 CTRL_C = textwrap.dedent(NON_SETTLING) + textwrap.dedent("""
-    import sys
+    import signal
+    # A child of a background job starts with SIGINT ignored, and Python then
+    # installs no handler of its own: put back the one an interactive run has.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     first = resonator_factorize(composite, books, 1000)
     try:
         print("ready", flush=True)
