@@ -11,7 +11,6 @@ namespace verrakin {
 namespace {
 
 using Answer = std::vector<FactorResult>;
-using Parts = std::vector<std::vector<std::size_t>>;  // entry positions per codebook
 
 class Search {
 public:
@@ -79,22 +78,22 @@ public:
                 if (!sides_of[k][0].empty() && !sides_of[k][1].empty()) cut.push_back(k);
             }
             if (cut.empty()) continue;
+            std::vector<std::size_t> side(factors);
+            for (std::size_t k = 0; k < factors; ++k) side[k] = sides_of[k][0].empty() ? 1 : 0;
             // 2^|cut| choices; past 63 cut codebooks the count has no end that
             // a search could reach, and only an answer or `cancel` stops it.
             for (std::uint64_t choice = 0; cut.size() >= 64 || choice >> cut.size() == 0; ++choice) {
-                Parts parts(factors);
-                for (std::size_t k = 0; k < factors; ++k) parts[k] = sides_of[k][sides_of[k][0].empty() ? 1 : 0];
                 for (std::size_t c = 0; c < cut.size(); ++c) {
                     const std::size_t shift = cut.size() - 1 - c;
-                    parts[cut[c]] = sides_of[cut[c]][shift < 64 ? (choice >> shift) & 1 : 0];
+                    side[cut[c]] = shift < 64 ? static_cast<std::size_t>((choice >> shift) & 1) : 0;
                 }
                 std::vector<Codebook> sub(factors);
                 for (std::size_t k = 0; k < factors; ++k) {
-                    for (std::size_t j : parts[k]) sub[k].push_back(books[k][j].view());
+                    for (std::size_t j : sides_of[k][side[k]]) sub[k].push_back(books[k][j].view());
                 }
                 Answer answer;
                 VK_TRY_ASSIGN(answer, call(target, sub, sweeps));
-                for (std::size_t k = 0; k < factors; ++k) answer[k].index = parts[k][answer[k].index];
+                for (std::size_t k = 0; k < factors; ++k) answer[k].index = sides_of[k][side[k]][answer[k].index];
                 std::optional<Answer> found;
                 VK_TRY_ASSIGN(found, resolve(target, books, std::move(answer)));
                 if (found) return found;

@@ -9,10 +9,10 @@
 // solves the rest, then tries sub-problems in which every codebook is cut to one
 // half of its entries, peeling from each in the same way. A split sorts the
 // entries by one bit of the index (bit 0 first, ...) or by the parity of two
-// neighbouring ones;
-// exactly one choice of halves per split holds every true entry. The halves run
-// with a short sweep cap, by one bit and then by two, and by one bit in full
-// last. It stops at the first answer that reproduces the composite.
+// neighbouring ones; exactly one choice of halves per split holds every true
+// entry. The halves run with a short sweep cap, by one bit and then by two, and
+// by one bit in full last. It stops at the first answer that reproduces the
+// composite.
 #pragma once
 
 #include <cstdint>
